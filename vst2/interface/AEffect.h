@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
 typedef std::int32_t VstInt32;
 typedef std::intptr_t VstIntPtr;  // pointer-sized: dispatcher values and every host answer
@@ -174,8 +173,11 @@ inline char* vst_strncpy(char* dst, const char* src, std::size_t maxLen)
 {
     if (dst == nullptr || src == nullptr)
         return dst;
-    std::strncpy(dst, src, maxLen);
-    dst[maxLen] = 0;
+    std::size_t i = 0;
+    for (; i < maxLen && src[i] != 0; ++i)
+        dst[i] = src[i];
+    for (; i <= maxLen; ++i)
+        dst[i] = 0;
     return dst;
 }
 

@@ -1,0 +1,6 @@
+#include "Kestrune.h"
+
+AudioEffect* createEffectInstance(audioMasterCallback audioMaster)
+{
+    return new VAZiro::Kestrune(audioMaster);
+}
