@@ -20,9 +20,10 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// One call the effect made to the host callback.
+// One call the effect made to the host callback, with its arguments as received.
 struct HostCall
 {
+    AEffect* effect;  // null for the version query that VSTPluginMain sends before a record exists
     VstInt32 opcode;
     VstInt32 index;
     VstIntPtr value;
@@ -37,7 +38,8 @@ class PluginModule
 {
 public:
     // Throws HostError with the loader's own message when the file cannot be loaded, and when it
-    // has no VSTPluginMain.
+    // has no VSTPluginMain. A path without a directory part names a file in the working directory
+    // (it is not searched for on the library path).
     static std::shared_ptr<PluginModule> load(const std::string& path);
     ~PluginModule();
 
@@ -67,7 +69,9 @@ public:
     PluginInstance(const PluginInstance&) = delete;
     PluginInstance& operator=(const PluginInstance&) = delete;
 
+    // The record, or null once the instance is closed.
     AEffect* effect() const { return m_effect; }
+    // Sends one opcode and returns the effect's answer. effClose goes through close().
     VstIntPtr dispatch(VstInt32 opcode, VstInt32 index = 0, VstIntPtr value = 0, void* ptr = nullptr,
                        float opt = 0.0f);
 
@@ -78,11 +82,14 @@ public:
     void setBlockSize(VstInt32 blockSize);
     void resume();
     void suspend();
-    // Sends effClose; afterwards the record is gone and every other call throws HostError.
-    void close();
+    // Sends effClose and returns the effect's answer (1 from a conforming effect); afterwards the
+    // record is gone and every call that needs it, close() included, throws HostError.
+    VstIntPtr close();
     bool isOpen() const { return m_effect != nullptr; }
 
-    // inputs holds numInputs() channels and outputs numOutputs(), each of at least frames samples.
+    // inputs holds numInputs() channels and outputs numOutputs(), each of at least frames samples;
+    // the arguments reach the record's processReplacing unchecked. Throws HostError when the effect
+    // does not announce replacing processing or has no such function.
     void process(float** inputs, float** outputs, VstInt32 frames);
 
     VstInt32 numInputs() const;
@@ -101,14 +108,16 @@ public:
     VstInt32 parameterIndex(const std::string& name);
     void setParameter(const std::string& name, float value);
 
-    // The sample rate and block size this host answers when the effect asks.
+    // The sample rate and block size this host answers when the effect asks (the rate rounded to
+    // whole hertz, 0 when it is not a finite value); setSampleRate and setBlockSize update them.
     float hostSampleRate() const { return m_sampleRate; }
     VstInt32 hostBlockSize() const { return m_blockSize; }
 
     // Every call the effect made to the host callback since creation, in order.
     const std::vector<HostCall>& calls() const { return m_calls; }
 
-    // The callback this host gives to VSTPluginMain.
+    // The callback this host gives to VSTPluginMain. Calls made while an instance is being created
+    // belong to that instance; later ones are routed through the record's user field.
     static VstIntPtr hostCallback(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value,
                                   void* ptr, float opt);
 
