@@ -65,6 +65,9 @@ void AudioEffect::float2string(float value, char* text, VstInt32 maxLen)
     } while (integ >= 1.0);
     if (negative)
         *--left = '-';
+    // Eight integer digits (seven and the sign) fill the 8-character field: the point is dropped.
+    if (scratch + sizeof(scratch) - 1 - left > kFieldWidth)
+        left[kFieldWidth] = 0;
     vst_strncpy(text, left, maxLen);
     if (c > kFieldWidth - 1)
         return;

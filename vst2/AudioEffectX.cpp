@@ -39,11 +39,12 @@ VstIntPtr answer(bool result)
     return result ? 1 : 0;
 }
 
-// Opcodes whose ptr is a text buffer: a null one is refused at the door.
+// Opcodes whose ptr is a text buffer the effect writes: a null one is refused at the door.
+// effString2Parameter is not among them: a null text there asks whether conversion is supported.
 bool isTextOpcode(VstInt32 opcode)
 {
-    return opcode == effString2Parameter || opcode == effGetProgramNameIndexed || opcode == effGetEffectName ||
-           opcode == effGetVendorString || opcode == effGetProductString;
+    return opcode == effGetProgramNameIndexed || opcode == effGetEffectName || opcode == effGetVendorString ||
+           opcode == effGetProductString;
 }
 }  // namespace
 

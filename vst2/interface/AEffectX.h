@@ -3,6 +3,7 @@
 #pragma once
 
 #include "AEffect.h"
+#include "AEffectXRecords.h"  // the records that travel by pointer
 
 enum AEffectXOpcodes : VstInt32
 {
@@ -120,20 +121,6 @@ struct VstKeyCode
     unsigned char modifier;
 };
 static_assert(sizeof(ERect) == 8, "ERect is four 16-bit fields");
-
-// Records that only travel by pointer through the dispatcher and the host services.
-struct VstEvents;
-struct VstPinProperties;
-struct VstParameterProperties;
-struct VstTimeInfo;
-struct VstAudioFile;
-struct VstOfflineTask;
-struct VstVariableIo;
-struct VstFileSelect;
-struct VstPatchChunkInfo;
-struct MidiProgramName;
-struct MidiProgramCategory;
-struct MidiKeyName;
 
 // One speaker of an arrangement.
 struct VstSpeakerProperties
