@@ -198,6 +198,9 @@ PluginInstance::~PluginInstance()
 VstIntPtr PluginInstance::hostCallback(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value,
                                        void* ptr, float opt)
 {
+    // While an entry call runs, its record is not validated yet and its user field may hold
+    // anything, so every call on this thread belongs to the instance being created. The callback
+    // itself is not synchronised: an instance is driven from one thread at a time.
     PluginInstance* instance = t_instanceBeingCreated;
     if (instance == nullptr && effect != nullptr)
         instance = static_cast<PluginInstance*>(effect->user);
