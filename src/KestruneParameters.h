@@ -89,7 +89,8 @@ inline float closestPreimage(Forward forward, float target, float guess, float l
 
     float best = guess;
     double bestDistance = distance(guess);
-    for (const float direction : {-1.0f, 2.0f})
+    const float directions[2] = {-1.0f, 2.0f};  // down towards 0, then up towards 1
+    for (const float direction : directions)
     {
         float v = guess;
         for (int step = 0; step < 1024; ++step)
