@@ -1,0 +1,364 @@
+#include "AudioFile.h"
+
+#include "ToolError.h"
+
+#include <sys/stat.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <map>
+
+namespace kestrune
+{
+
+namespace
+{
+
+struct SampleFormatName
+{
+    const char* name;
+    int subtype;
+    const char* description;
+};
+
+const SampleFormatName kSampleFormats[] = {
+    {"pcm8", SF_FORMAT_PCM_S8, "8-bit PCM"},
+    {"pcm16", SF_FORMAT_PCM_16, "16-bit PCM"},
+    {"pcm24", SF_FORMAT_PCM_24, "24-bit PCM"},
+    {"pcm32", SF_FORMAT_PCM_32, "32-bit PCM"},
+    {"float", SF_FORMAT_FLOAT, "32-bit float"},
+    {"double", SF_FORMAT_DOUBLE, "64-bit float"},
+    {"vorbis", SF_FORMAT_VORBIS, "Vorbis"},
+    {"opus", SF_FORMAT_OPUS, "Opus"},
+    {"mp3", SF_FORMAT_MPEG_LAYER_III, "MPEG layer III"},
+};
+
+// Bits of an integer PCM subtype that is converted here bit-exactly; 0 for everything else.
+int integerBits(int format)
+{
+    switch (format & SF_FORMAT_SUBMASK)
+    {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+        return 8;
+    case SF_FORMAT_PCM_16:
+        return 16;
+    case SF_FORMAT_PCM_24:
+        return 24;
+    case SF_FORMAT_PCM_32:
+        return 32;
+    default:
+        return 0;
+    }
+}
+
+// Extension -> major format, from libsndfile's own list plus common spellings it does not list.
+// Raw files are left out: they cannot be read back without being told their layout.
+const std::map<std::string, int>& majorFormatsByExtension()
+{
+    static const std::map<std::string, int> formats = [] {
+        std::map<std::string, int> table;
+        int count = 0;
+        sf_command(nullptr, SFC_GET_FORMAT_MAJOR_COUNT, &count, sizeof count);
+        for (int i = 0; i < count; ++i)
+        {
+            SF_FORMAT_INFO info{};
+            info.format = i;
+            sf_command(nullptr, SFC_GET_FORMAT_MAJOR, &info, sizeof info);
+            if (info.extension == nullptr || (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_RAW)
+                continue;
+            table.emplace(info.extension, info.format & SF_FORMAT_TYPEMASK);
+        }
+        table.emplace("wave", SF_FORMAT_WAV);
+        table.emplace("aif", SF_FORMAT_AIFF);
+        table.emplace("aifc", SF_FORMAT_AIFF);
+        table.emplace("ogg", SF_FORMAT_OGG);
+        table.emplace("oga", SF_FORMAT_OGG);
+        table.emplace("opus", SF_FORMAT_OGG);
+        return table;
+    }();
+    return formats;
+}
+
+bool formatUsable(int format, int channels, int sampleRate)
+{
+    SF_INFO info{};
+    info.format = format;
+    info.channels = channels;
+    info.samplerate = sampleRate;
+    return sf_format_check(&info) != 0;
+}
+
+std::string describeExtension(const std::string& extension)
+{
+    return "." + extension + " files";
+}
+
+std::string systemError(int error)
+{
+    return std::strerror(error);
+}
+
+}  // namespace
+
+// --- reading -------------------------------------------------------------------------------------
+
+AudioReader::AudioReader(const std::string& path) : m_path(path)
+{
+    // libsndfile reports a missing file and an unknown format alike; tell the user which it is.
+    struct stat status;
+    if (::stat(path.c_str(), &status) != 0)
+        throw ToolError("cannot read " + path + ": " + systemError(errno));
+    if (S_ISDIR(status.st_mode))
+        throw ToolError("cannot read " + path + ": it is a folder");
+    const int probe = ::open(path.c_str(), O_RDONLY);
+    if (probe < 0)
+        throw ToolError("cannot read " + path + ": " + systemError(errno));
+    ::close(probe);
+
+    m_file = sf_open(path.c_str(), SFM_READ, &m_info);
+    if (m_file == nullptr)
+        throw ToolError("cannot read " + path + ": not an audio format libsndfile can read (" +
+                        sf_strerror(nullptr) + ")");
+    if (m_info.channels < 1 || m_info.samplerate < 1)
+    {
+        sf_close(m_file);
+        throw ToolError("cannot read " + path + ": no channels or no sample rate");
+    }
+    m_integerBits = integerBits(m_info.format) == 32 ? 0 : integerBits(m_info.format);
+}
+
+AudioReader::~AudioReader()
+{
+    sf_close(m_file);
+}
+
+std::size_t AudioReader::readStereo(float* left, float* right, std::size_t frames)
+{
+    const std::size_t channels = static_cast<std::size_t>(m_info.channels);
+    const std::size_t second = channels > 1 ? 1 : 0;
+    std::size_t done = 0;
+    while (done < frames)
+    {
+        const std::size_t wanted = std::min<std::size_t>(frames - done, 4096);
+        sf_count_t got;
+        if (m_integerBits != 0)
+        {
+            m_integerFrames.resize(wanted * channels);
+            got = sf_readf_int(m_file, m_integerFrames.data(), static_cast<sf_count_t>(wanted));
+            // The integers are left-justified in 32 bits; 2^-31 turns them into exact floats.
+            for (sf_count_t i = 0; i < got; ++i)
+            {
+                const std::size_t frame = static_cast<std::size_t>(i) * channels;
+                left[done + i] = static_cast<float>(m_integerFrames[frame] * (1.0 / 2147483648.0));
+                right[done + i] = static_cast<float>(m_integerFrames[frame + second] * (1.0 / 2147483648.0));
+            }
+        }
+        else
+        {
+            m_floatFrames.resize(wanted * channels);
+            got = sf_readf_float(m_file, m_floatFrames.data(), static_cast<sf_count_t>(wanted));
+            for (sf_count_t i = 0; i < got; ++i)
+            {
+                const std::size_t frame = static_cast<std::size_t>(i) * channels;
+                left[done + i] = m_floatFrames[frame];
+                right[done + i] = m_floatFrames[frame + second];
+            }
+        }
+        if (got <= 0)
+        {
+            if (sf_error(m_file) != SF_ERR_NO_ERROR)
+                throw ToolError("cannot read " + m_path + ": " + sf_strerror(m_file));
+            break;
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    return done;
+}
+
+// --- writing -------------------------------------------------------------------------------------
+
+AudioWriter::AudioWriter(const std::string& path, int format, int channels, int sampleRate)
+    : m_file(path), m_format(format), m_channels(channels)
+{
+    SF_INFO info{};
+    info.format = format;
+    info.channels = channels;
+    info.samplerate = sampleRate;
+    m_sndfile = sf_open(m_file.temporaryPath().c_str(), SFM_WRITE, &info);
+    if (m_sndfile == nullptr)
+        throw ToolError("cannot write " + path + ": " + sf_strerror(nullptr));
+    m_integerBits = integerBits(format);
+    if (m_integerBits == 0 && (format & SF_FORMAT_SUBMASK) != SF_FORMAT_FLOAT &&
+        (format & SF_FORMAT_SUBMASK) != SF_FORMAT_DOUBLE)
+        sf_command(m_sndfile, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+}
+
+AudioWriter::~AudioWriter()
+{
+    if (m_sndfile != nullptr)
+        sf_close(m_sndfile);
+}
+
+void AudioWriter::writeStereo(const float* left, const float* right, std::size_t frames)
+{
+    const std::size_t channels = static_cast<std::size_t>(m_channels);
+    sf_count_t written;
+    if (m_integerBits != 0)
+    {
+        // Round to the target's own resolution and clip, then left-justify in 32 bits, which
+        // libsndfile shortens without rounding again.
+        const double scale = std::ldexp(1.0, m_integerBits - 1);
+        const double highest = scale - 1.0;
+        const int shift = 32 - m_integerBits;
+        auto quantise = [&](double x) {
+            double q = std::nearbyint(x * scale);
+            if (std::isnan(q))
+                q = 0.0;
+            if (q > highest)
+            {
+                q = highest;
+                ++m_clipped;
+            }
+            else if (q < -scale)
+            {
+                q = -scale;
+                ++m_clipped;
+            }
+            return static_cast<int>(static_cast<std::int64_t>(q) * (std::int64_t{1} << shift));
+        };
+        m_integerFrames.resize(frames * channels);
+        for (std::size_t i = 0; i < frames; ++i)
+        {
+            if (channels == 1)
+                m_integerFrames[i] = quantise((static_cast<double>(left[i]) + right[i]) * 0.5);
+            else
+            {
+                m_integerFrames[2 * i] = quantise(left[i]);
+                m_integerFrames[2 * i + 1] = quantise(right[i]);
+            }
+        }
+        written = sf_writef_int(m_sndfile, m_integerFrames.data(), static_cast<sf_count_t>(frames));
+    }
+    else
+    {
+        m_floatFrames.resize(frames * channels);
+        for (std::size_t i = 0; i < frames; ++i)
+        {
+            if (channels == 1)
+                m_floatFrames[i] = static_cast<float>((static_cast<double>(left[i]) + right[i]) * 0.5);
+            else
+            {
+                m_floatFrames[2 * i] = left[i];
+                m_floatFrames[2 * i + 1] = right[i];
+            }
+        }
+        written = sf_writef_float(m_sndfile, m_floatFrames.data(), static_cast<sf_count_t>(frames));
+    }
+    if (written != static_cast<sf_count_t>(frames))
+        throw ToolError("cannot write " + path() + ": " + sf_strerror(m_sndfile));
+}
+
+void AudioWriter::commit()
+{
+    const int status = sf_close(m_sndfile);
+    m_sndfile = nullptr;
+    if (status != 0)
+        throw ToolError("cannot write " + path() + ": " + sf_error_number(status));
+    m_file.commit();
+}
+
+// --- formats -------------------------------------------------------------------------------------
+
+std::vector<std::string> sampleFormatNames()
+{
+    std::vector<std::string> names;
+    for (const SampleFormatName& format : kSampleFormats)
+        names.push_back(format.name);
+    return names;
+}
+
+int sampleFormatFromName(const std::string& name)
+{
+    for (const SampleFormatName& format : kSampleFormats)
+    {
+        if (name == format.name)
+            return format.subtype;
+    }
+    return 0;
+}
+
+std::string describeSampleFormat(int subtype)
+{
+    for (const SampleFormatName& format : kSampleFormats)
+    {
+        if ((subtype & SF_FORMAT_SUBMASK) == format.subtype)
+            return format.description;
+    }
+    SF_FORMAT_INFO info{};
+    info.format = subtype & SF_FORMAT_SUBMASK;
+    if (sf_command(nullptr, SFC_GET_FORMAT_INFO, &info, sizeof info) == 0 && info.name != nullptr)
+        return info.name;
+    return "unknown sample format";
+}
+
+std::string writableExtensions()
+{
+    std::string list;
+    for (const auto& entry : majorFormatsByExtension())
+        list += (list.empty() ? "" : ", ") + entry.first;
+    return list;
+}
+
+int chooseOutputFormat(const std::string& path, int requestedSubtype, int inputFormat, int channels,
+                       int sampleRate, std::string* note)
+{
+    const std::string extension = extensionOf(path);
+    const auto& formats = majorFormatsByExtension();
+    const auto found = formats.find(extension);
+    if (found == formats.end())
+        throw UsageError("cannot write " + path + ": libsndfile writes no format with the extension '" +
+                         extension + "' (it writes " + writableExtensions() + ")");
+    const int major = found->second;
+
+    if (requestedSubtype != 0)
+    {
+        if (formatUsable(major | requestedSubtype, channels, sampleRate))
+            return major | requestedSubtype;
+        std::string usable;
+        for (const SampleFormatName& format : kSampleFormats)
+        {
+            if (formatUsable(major | format.subtype, channels, sampleRate))
+                usable += (usable.empty() ? "" : ", ") + std::string(format.name);
+        }
+        throw UsageError("cannot write " + path + ": " + describeExtension(extension) + " cannot hold " +
+                         describeSampleFormat(requestedSubtype) + " samples (--format takes " +
+                         (usable.empty() ? "none of the known formats" : usable) + " for them)");
+    }
+
+    const int inputSubtype = inputFormat & SF_FORMAT_SUBMASK;
+    std::vector<int> candidates;
+    if (extension == "opus")
+        candidates.push_back(SF_FORMAT_OPUS);
+    candidates.push_back(inputSubtype);
+    for (const int subtype : {SF_FORMAT_PCM_24, SF_FORMAT_PCM_16, SF_FORMAT_FLOAT, SF_FORMAT_VORBIS,
+                              SF_FORMAT_MPEG_LAYER_III})
+        candidates.push_back(subtype);
+
+    for (const int subtype : candidates)
+    {
+        if (subtype == 0 || !formatUsable(major | subtype, channels, sampleRate))
+            continue;
+        if (subtype != inputSubtype && note != nullptr)
+            *note = describeExtension(extension) + " cannot hold the input's " +
+                    describeSampleFormat(inputSubtype) + " samples; writing " + describeSampleFormat(subtype);
+        return major | subtype;
+    }
+    throw UsageError("cannot write " + path + ": libsndfile cannot write " + describeExtension(extension) +
+                     " with " + std::to_string(channels) + " channel(s) at " + std::to_string(sampleRate) + " Hz");
+}
+
+}  // namespace kestrune

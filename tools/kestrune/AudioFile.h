@@ -1,0 +1,101 @@
+// Audio files through libsndfile: streaming, deinterleaved stereo reading and writing, the choice
+// of the output format from the file name, and bit-exact integer PCM.
+//
+// Integer PCM of 8, 16 and 24 bits is read and written through 32-bit integers and scaled by
+// powers of two here, so such samples survive a read and a write unchanged (libsndfile's own float
+// conversion scales by 2^(n-1) - 1 on the way out and 2^(n-1) on the way in). Float files keep
+// every bit.
+#pragma once
+
+#include "AtomicFile.h"
+
+#include <sndfile.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kestrune
+{
+
+class AudioReader
+{
+public:
+    // Throws ToolError naming the file for a file that is missing, unreadable, a folder, or in a
+    // format libsndfile cannot read.
+    explicit AudioReader(const std::string& path);
+    ~AudioReader();
+
+    AudioReader(const AudioReader&) = delete;
+    AudioReader& operator=(const AudioReader&) = delete;
+
+    const std::string& path() const { return m_path; }
+    int channels() const { return m_info.channels; }
+    int sampleRate() const { return m_info.samplerate; }
+    std::int64_t frames() const { return m_info.frames; }
+    int format() const { return m_info.format; }  // SF_FORMAT_* major | subtype
+
+    // Reads up to `frames` frames; returns how many were read, fewer only at the end. A mono file
+    // gives the same samples in left and right; only the first two channels are delivered.
+    std::size_t readStereo(float* left, float* right, std::size_t frames);
+
+private:
+    std::string m_path;
+    SF_INFO m_info{};
+    SNDFILE* m_file = nullptr;
+    int m_integerBits = 0;  // 8, 16 or 24 for integer PCM read bit-exactly, 0 otherwise
+    std::vector<float> m_floatFrames;
+    std::vector<int> m_integerFrames;
+};
+
+class AudioWriter
+{
+public:
+    // Opens a temporary file next to path with the complete SF_FORMAT_* format; commit() puts it in
+    // place. Throws ToolError when libsndfile refuses the format or the file.
+    AudioWriter(const std::string& path, int format, int channels, int sampleRate);
+    ~AudioWriter();
+
+    AudioWriter(const AudioWriter&) = delete;
+    AudioWriter& operator=(const AudioWriter&) = delete;
+
+    // A mono file receives the mean of left and right, which is either channel when they agree.
+    void writeStereo(const float* left, const float* right, std::size_t frames);
+    // Completes the file and renames it over the destination.
+    void commit();
+
+    const std::string& path() const { return m_file.path(); }
+    int format() const { return m_format; }
+    // Samples beyond full scale that an integer format had to clip.
+    std::int64_t clippedSamples() const { return m_clipped; }
+
+private:
+    AtomicFile m_file;
+    int m_format;
+    int m_channels;
+    SNDFILE* m_sndfile = nullptr;
+    int m_integerBits = 0;  // 8, 16, 24 or 32 when written through integers, 0 for float writing
+    std::int64_t m_clipped = 0;
+    std::vector<float> m_floatFrames;
+    std::vector<int> m_integerFrames;
+};
+
+// The sample formats --format accepts, e.g. "pcm16", "float"; and their SF_FORMAT_* subtypes.
+std::vector<std::string> sampleFormatNames();
+int sampleFormatFromName(const std::string& name);  // 0 for an unknown name
+std::string describeSampleFormat(int subtype);      // "16-bit PCM", "32-bit float", ...
+
+// The output format for a file name: the major format its extension names and a sample format.
+// requestedSubtype (from --format, 0 when not given) must be valid for that major format;
+// otherwise the input's subtype is kept when the major format can hold it, else the first of
+// 24-bit PCM, 16-bit PCM, float, Vorbis and MPEG layer III that it can. Throws UsageError for an
+// extension libsndfile cannot write and for a requested sample format the major format lacks.
+// note receives a sentence when the input's sample format had to be replaced.
+int chooseOutputFormat(const std::string& path, int requestedSubtype, int inputFormat, int channels,
+                       int sampleRate, std::string* note);
+
+// The extensions chooseOutputFormat knows, for messages and help.
+std::string writableExtensions();
+
+}  // namespace kestrune

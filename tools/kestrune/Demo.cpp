@@ -1,0 +1,401 @@
+#include "Demo.h"
+
+#include "AtomicFile.h"
+#include "AudioFile.h"
+#include "Plot.h"
+#include "Render.h"
+#include "ToolError.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <initializer_list>
+#include <iostream>
+#include <memory>
+#include <sstream>
+
+namespace kestrune
+{
+
+namespace
+{
+
+constexpr double kTwoPi = 6.283185307179586476925286766559;
+
+double noteHz(int midiNote)
+{
+    return 440.0 * std::pow(2.0, (midiNote - 69) / 12.0);
+}
+
+// A sawtooth with its jump smoothed by a polynomial band-limited step (PolyBLEP), so the pad has
+// little aliasing without additive synthesis. phase in [0, 1), increment = frequency / rate.
+double smoothSaw(double phase, double increment)
+{
+    double value = 2.0 * phase - 1.0;
+    if (phase < increment)
+    {
+        const double t = phase / increment;
+        value -= t + t - t * t - 1.0;
+    }
+    else if (phase > 1.0 - increment)
+    {
+        const double t = (phase - 1.0) / increment;
+        value -= t * t + t + t + 1.0;
+    }
+    return value;
+}
+
+struct Chord
+{
+    int bass;
+    int pad[4];
+};
+
+// Am, F, C, G in A minor, voiced closely around middle C; the bass plays the roots.
+const Chord kProgression[] = {
+    {45, {57, 60, 64, 69}},
+    {41, {53, 57, 60, 65}},
+    {48, {55, 60, 64, 67}},
+    {43, {55, 59, 62, 67}},
+};
+
+// Gain of a sustained note that starts at `start` and is released at `end` (seconds): a raised
+// cosine rise over `rise`, then after the release an exponential decay with time constant `decay`.
+double noteEnvelope(double t, double start, double end, double rise, double decay)
+{
+    if (t < start)
+        return 0.0;
+    const double attack = t - start < rise ? 0.5 - 0.5 * std::cos(M_PI * (t - start) / rise) : 1.0;
+    return t < end ? attack : attack * std::exp(-(t - end) / decay);
+}
+
+// Scales the channels together so that their largest magnitude is peakDb.
+void normalisePeak(std::initializer_list<std::vector<double>*> channels, double peakDb)
+{
+    double peak = 0.0;
+    for (const std::vector<double>* channel : channels)
+    {
+        for (const double sample : *channel)
+            peak = std::max(peak, std::fabs(sample));
+    }
+    const double gain = std::pow(10.0, peakDb / 20.0) / peak;
+    for (std::vector<double>* channel : channels)
+    {
+        for (double& sample : *channel)
+            sample *= gain;
+    }
+}
+
+std::vector<float> toFloat(const std::vector<double>& samples)
+{
+    return std::vector<float>(samples.begin(), samples.end());
+}
+
+void synthesisePad(std::vector<double>& left, std::vector<double>& right, int rate)
+{
+    const double chordSeconds = 4.0 * 60.0 / kDemoTempoBpm;  // one bar
+    const double detune = std::pow(2.0, 7.0 / 1200.0);     // 7 cents
+    const std::size_t frames = left.size();
+    const int chords = static_cast<int>(kDemoSeconds / chordSeconds);
+    for (int c = 0; c < chords; ++c)
+    {
+        const Chord& chord = kProgression[c % 4];
+        const double start = c * chordSeconds;
+        const double end = start + chordSeconds;
+        // A note sounds until its release tail has fallen by about 70 dB.
+        const std::size_t first = static_cast<std::size_t>(start * rate);
+        const std::size_t last = std::min(frames, static_cast<std::size_t>((end + 1.2) * rate));
+        for (int n = 0; n < 4; ++n)
+        {
+            const double hz = noteHz(chord.pad[n]);
+            // Two saws per side, detuned against each other, for width; fixed starting phases.
+            const double increments[4] = {hz / detune / rate, hz * std::sqrt(detune) / rate, hz * detune / rate,
+                                          hz / std::sqrt(detune) / rate};
+            double phases[4] = {0.13 * n, 0.57 + 0.11 * n, 0.31 + 0.07 * n, 0.79 + 0.05 * n};
+            for (double& phase : phases)
+                phase -= std::floor(phase);
+            for (std::size_t i = first; i < last; ++i)
+            {
+                const double t = static_cast<double>(i) / rate;
+                const double gain = 0.09 * noteEnvelope(t, start, end, 0.25, 0.15);
+                double sides[2] = {0.0, 0.0};
+                for (int v = 0; v < 4; ++v)
+                {
+                    sides[v / 2] += smoothSaw(phases[v], increments[v]);
+                    phases[v] += increments[v];
+                    phases[v] -= std::floor(phases[v]);
+                }
+                left[i] += gain * sides[0];
+                right[i] += gain * sides[1];
+            }
+        }
+    }
+
+    // Two one-pole low-passes at 1.4 kHz take the edge off the saws.
+    const double coefficient = std::exp(-kTwoPi * 1400.0 / rate);
+    for (std::vector<double>* channel : {&left, &right})
+    {
+        double first = 0.0;
+        double second = 0.0;
+        for (double& sample : *channel)
+        {
+            first = sample + coefficient * (first - sample);
+            second = first + coefficient * (second - first);
+            sample = second;
+        }
+    }
+}
+
+void synthesiseBass(std::vector<double>& left, std::vector<double>& right, int rate)
+{
+    const double chordSeconds = 4.0 * 60.0 / kDemoTempoBpm;
+    const int chords = static_cast<int>(kDemoSeconds / chordSeconds);
+    const std::size_t frames = left.size();
+    for (int c = 0; c < chords; ++c)
+    {
+        const double hz = noteHz(kProgression[c % 4].bass);
+        const double start = c * chordSeconds;
+        const double end = start + chordSeconds - 0.03;
+        const std::size_t first = static_cast<std::size_t>(start * rate);
+        const std::size_t last = std::min(frames, static_cast<std::size_t>((end + 0.6) * rate));
+        double phase = 0.0;
+        for (std::size_t i = first; i < last; ++i)
+        {
+            const double t = static_cast<double>(i) / rate;
+            // A sine with its octave, gently saturated: round and present on small speakers.
+            const double tone = std::sin(kTwoPi * phase) + 0.35 * std::sin(2.0 * kTwoPi * phase);
+            const double sample = 0.5 * std::tanh(1.5 * tone) / std::tanh(1.5) * noteEnvelope(t, start, end, 0.02, 0.06);
+            left[i] += sample;
+            right[i] += sample;
+            phase += hz / rate;
+            phase -= std::floor(phase);
+        }
+    }
+}
+
+std::vector<double> synthesiseKick(std::size_t frames, int rate)
+{
+    std::vector<double> kick(frames, 0.0);
+    const double beatSeconds = 60.0 / kDemoTempoBpm;
+    const int beats = static_cast<int>(kDemoSeconds / beatSeconds);
+    std::uint32_t noise = 0x2545F491u;  // fixed seed: the click is the same on every run
+    for (int beat = 0; beat < beats; ++beat)
+    {
+        const std::size_t first = static_cast<std::size_t>(std::llround(beat * beatSeconds * rate));
+        const std::size_t last = std::min(frames, first + static_cast<std::size_t>(0.45 * rate));
+        double phase = 0.0;
+        for (std::size_t i = first; i < last; ++i)
+        {
+            const double t = static_cast<double>(i - first) / rate;
+            // Pitch falls from about 150 Hz to 48 Hz; the body decays over a fifth of a second.
+            const double hz = 48.0 + 100.0 * std::exp(-t / 0.035);
+            const double body = std::sin(kTwoPi * phase) * std::min(1.0, t / 0.002) * std::exp(-t / 0.18);
+            noise = noise * 1664525u + 1013904223u;
+            const double white = static_cast<double>(noise) / 2147483648.0 - 1.0;
+            const double click = 0.25 * white * std::exp(-t / 0.0015);
+            kick[i] += body + click;
+            phase += hz / rate;
+            phase -= std::floor(phase);
+        }
+    }
+    return kick;
+}
+
+void makeFolder(const std::string& folder)
+{
+    // Creates the folder and any missing parents, like mkdir -p.
+    std::string path;
+    std::stringstream parts(folder);
+    std::string part;
+    if (!folder.empty() && folder[0] == '/')
+        path = "/";
+    while (std::getline(parts, part, '/'))
+    {
+        if (part.empty())
+            continue;
+        path += part;
+        if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST)
+            throw ToolError("cannot create the folder " + path + ": " + std::strerror(errno));
+        path += "/";
+    }
+    struct stat status;
+    if (::stat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode))
+        throw ToolError("cannot write into " + folder + ": not a folder");
+}
+
+struct DemoRender
+{
+    const char* name;      // file stem
+    const char* keyedBy;   // words for the summary
+    bool sidechainKeyed;
+    ParameterOptions parameters;
+};
+
+ParameterOptions parameters(float attackMs, float releaseMs, float ratio, float thresholdDb, float makeupDb)
+{
+    ParameterOptions options;
+    options.engineering[VAZiro::kAttack] = attackMs;
+    options.engineering[VAZiro::kRelease] = releaseMs;
+    options.engineering[VAZiro::kRatio] = ratio;
+    options.engineering[VAZiro::kThreshold] = thresholdDb;
+    options.engineering[VAZiro::kMakeup] = makeupDb;
+    return options;
+}
+
+void levels(const std::vector<float>& samples, double& rmsDb, double& peakDb)
+{
+    double squares = 0.0;
+    double peak = 0.0;
+    for (const float sample : samples)
+    {
+        squares += static_cast<double>(sample) * sample;
+        peak = std::max(peak, static_cast<double>(std::fabs(sample)));
+    }
+    rmsDb = toDb(std::sqrt(squares / static_cast<double>(std::max<std::size_t>(samples.size(), 1))));
+    peakDb = toDb(peak);
+}
+
+std::string row(const std::string& file, const std::string& what, double rmsDb, double peakDb,
+                const std::string& reduction)
+{
+    char text[256];
+    std::snprintf(text, sizeof text, "%-21s %-28s %8.1f %9.1f  %s\n", file.c_str(), what.c_str(), rmsDb, peakDb,
+                  reduction.c_str());
+    return text;
+}
+
+}  // namespace
+
+DemoSignals synthesiseDemo(int sampleRate)
+{
+    const std::size_t frames = static_cast<std::size_t>(kDemoSeconds * sampleRate);
+    std::vector<double> left(frames, 0.0);
+    std::vector<double> right(frames, 0.0);
+    synthesisePad(left, right, sampleRate);
+    synthesiseBass(left, right, sampleRate);
+    normalisePeak({&left, &right}, -6.0);
+
+    std::vector<double> kick = synthesiseKick(frames, sampleRate);
+    normalisePeak({&kick}, -3.0);
+
+    return DemoSignals{sampleRate, toFloat(left), toFloat(right), toFloat(kick)};
+}
+
+void runDemo(const DemoOptions& options)
+{
+    const std::string folder = options.folder.empty() ? std::string(".") : options.folder;
+    makeFolder(folder);
+    const auto inFolder = [&folder](const std::string& name) { return folder + "/" + name; };
+
+    const DemoSignals signals = synthesiseDemo(kDemoSampleRate);
+    const int wavFloat = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+
+    // Every file is written to a temporary name first and put in place only when all succeeded.
+    std::vector<std::unique_ptr<AudioWriter>> writers;
+    auto writeSignal = [&](const std::string& name, const std::vector<float>& left, const std::vector<float>& right,
+                           int channels) {
+        writers.push_back(std::make_unique<AudioWriter>(inFolder(name), wavFloat, channels, signals.sampleRate));
+        writers.back()->writeStereo(left.data(), right.data(), left.size());
+    };
+    writeSignal("music.wav", signals.mainLeft, signals.mainRight, 2);
+    writeSignal("kick.wav", signals.kick, signals.kick, 1);
+
+    const std::shared_ptr<khost::PluginModule> module = loadModule(options.plugin);
+    const DemoRender renders[] = {
+        {"self-keyed", "keyed by itself", false, parameters(10.0f, 150.0f, 3.0f, -18.0f, 3.0f)},
+        {"sidechain-keyed", "keyed by kick.wav", true, parameters(1.0f, 180.0f, 6.0f, -30.0f, 0.0f)},
+    };
+
+    std::vector<std::unique_ptr<AtomicFile>> pictures;
+    std::vector<PlotJob> jobs;
+    std::string summary;
+    std::string effectName;
+    double mainRmsDb = 0.0, mainPeakDb = 0.0, kickRmsDb = 0.0, kickPeakDb = 0.0;
+    levels(signals.kick, kickRmsDb, kickPeakDb);
+
+    std::vector<ParameterSetting> selfKeyedSettings;
+    for (const DemoRender& render : renders)
+    {
+        Effect effect(module);
+        effectName = effect.name();
+        const std::vector<ParameterSetting> settings = resolveParameters(render.parameters, effect, render.sidechainKeyed);
+        if (!render.sidechainKeyed)
+            selfKeyedSettings = settings;
+
+        RenderSettings renderSettings{settings, 512, true, options.quiet, render.name};
+        Renderer renderer(effect, renderSettings);
+        MemorySource main(signals.mainLeft, signals.mainRight, signals.sampleRate, 2);
+        MemorySource kick(signals.kick, signals.kick, signals.sampleRate, 1);
+        std::unique_ptr<SidechainFeed> feed;
+        if (render.sidechainKeyed)
+            feed = std::make_unique<SidechainFeed>(kick, signals.sampleRate);
+
+        writers.push_back(std::make_unique<AudioWriter>(inFolder(std::string(render.name) + ".wav"), wavFloat, 2,
+                                                        signals.sampleRate));
+        WriterSink sink(*writers.back());
+        LevelMeter meter;
+        EnvelopeRecorder recorder(main.frames(), signals.sampleRate);
+        renderer.run(main, feed.get(), &sink, {&meter, &recorder});
+        mainRmsDb = meter.inputRmsDb();
+        mainPeakDb = meter.inputPeakDb();
+
+        RenderPicture picture;
+        picture.title = std::string("Kestrune demo: music.wav ") + render.keyedBy;
+        picture.settings = describeSettings(effect);
+        picture.keyedBySidechain = render.sidechainKeyed;
+        picture.hasThreshold = effect.hasKestruneParameters();
+        picture.thresholdDb = effect.engineering(VAZiro::kThreshold);
+        picture.gain = renderer.gainMeasurement();
+        pictures.push_back(std::make_unique<AtomicFile>(inFolder(std::string(render.name) + ".png")));
+        jobs.push_back(renderPlotJob(recorder, picture, pictures.back()->temporaryPath()));
+
+        char reduction[32];
+        std::snprintf(reduction, sizeof reduction, "%.1f dB", meter.maxGainReductionDb());
+        summary += row(std::string(render.name) + ".wav", render.keyedBy, meter.outputRmsDb(), meter.outputPeakDb(),
+                       reduction);
+        summary += "    " + picture.settings + "\n";
+    }
+
+    Effect curveEffect(module);
+    CurvePicture curve = measureTransferCurve(curveEffect, selfKeyedSettings, options.quiet);
+    curve.title = "Static transfer curve of " + effectName + " with the self-keyed demo settings";
+    pictures.push_back(std::make_unique<AtomicFile>(inFolder("curve.png")));
+    jobs.push_back(curvePlotJob(curve, pictures.back()->temporaryPath()));
+    drawPlots(jobs);
+
+    std::ostringstream text;
+    char header[256];
+    std::snprintf(header, sizeof header, "Kestrune demo: %.0f s at %d Hz, synthesised by kestrune %s\n", kDemoSeconds,
+                  signals.sampleRate, KESTRUNE_VERSION);
+    text << header
+         << "Main signal: sustained bass and pad, Am F C G, one bar each, twice. Sidechain: a kick on every beat at "
+            "120 BPM.\n"
+         << "Effect: " << effectName << " (" << module->path() << ")\n"
+         << "Gain reduction is measured through a probe instance of the effect (see 'kestrune plot --help').\n\n";
+    std::snprintf(header, sizeof header, "%-21s %-28s %8s %9s  %s\n", "file", "", "RMS dBFS", "peak dBFS",
+                  "max gain reduction");
+    text << header << row("music.wav", "main signal (stereo)", mainRmsDb, mainPeakDb, "")
+         << row("kick.wav", "sidechain (mono)", kickRmsDb, kickPeakDb, "") << summary
+         << "\nPictures: self-keyed.png, sidechain-keyed.png, curve.png\n";
+
+    AtomicFile summaryFile(inFolder("summary.txt"));
+    {
+        std::ofstream out(summaryFile.temporaryPath());
+        out << text.str();
+        if (!out.flush())
+            throw ToolError("cannot write " + summaryFile.path());
+    }
+
+    for (auto& writer : writers)
+        writer->commit();
+    for (auto& picture : pictures)
+        picture->commit();
+    summaryFile.commit();
+    std::cout << text.str() << "Written to " << folder << "/\n";
+}
+
+}  // namespace kestrune

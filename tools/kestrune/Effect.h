@@ -1,0 +1,64 @@
+// One effect instance as kestrune drives it: loaded through the host library, checked for an
+// input/output layout kestrune can feed, configured by parameter settings and described by `info`.
+#pragma once
+
+#include "VstHost.h"
+
+#include <iosfwd>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kestrune
+{
+
+// A normalised value for the parameter at index, as the host sends it.
+struct ParameterSetting
+{
+    VstInt32 index;
+    float value;
+};
+
+// The module `--plugin` names, or the built Kestrune.so when path is empty. Throws ToolError with
+// the loader's message for a module that cannot be loaded or has no VSTPluginMain.
+std::shared_ptr<khost::PluginModule> loadModule(const std::string& path);
+
+class Effect
+{
+public:
+    // Creates an instance and opens it. Throws ToolError for a record with bad magic and for a
+    // layout other than 2 or 4 inputs with 2 outputs.
+    explicit Effect(std::shared_ptr<khost::PluginModule> module);
+
+    khost::PluginInstance& instance() { return m_instance; }
+    const std::shared_ptr<khost::PluginModule>& module() const { return m_module; }
+    const std::string& modulePath() const { return m_module->path(); }
+    // The effect's own name (opcode effGetEffectName), or the module's file name when it has none.
+    std::string name();
+
+    // Inputs 3 and 4 take a sidechain.
+    bool hasSidechainInputs() const { return m_instance.numInputs() == 4; }
+    // The first six parameters carry Kestrune's names, so its table of mappings applies to them.
+    bool hasKestruneParameters() const { return m_kestruneParameters; }
+    // Index of the parameter with this name, -1 when there is none.
+    VstInt32 findParameter(const std::string& name);
+
+    void apply(const std::vector<ParameterSetting>& settings);
+    // Engineering value of a table parameter as currently set; needs hasKestruneParameters().
+    float engineering(int tableIndex) const;
+
+    // Sets the rate and block size and resumes (the instance is open from construction on).
+    void start(float sampleRate, VstInt32 blockSize);
+    // Suspends and resumes, which returns the effect to rest.
+    void restart();
+
+    // The identity, layout and parameters, as `kestrune info` prints them.
+    void describe(std::ostream& out);
+
+private:
+    std::shared_ptr<khost::PluginModule> m_module;
+    khost::PluginInstance m_instance;
+    bool m_kestruneParameters = false;
+};
+
+}  // namespace kestrune

@@ -1,0 +1,303 @@
+#include "Render.h"
+
+#include "KestruneParameters.h"
+#include "Progress.h"
+#include "ToolError.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace kestrune
+{
+
+namespace
+{
+
+// Frames the sidechain is read and resampled in, whatever the render's block size.
+constexpr std::size_t kSidechainChunk = 4096;
+
+// Inputs below this peak level give no gain estimate in the ratio measurement.
+constexpr float kRatioFloor = 1e-3f;  // -60 dBFS
+
+}  // namespace
+
+double toDb(double linear)
+{
+    return 20.0 * std::log10(linear);
+}
+
+// --- sources -------------------------------------------------------------------------------------
+
+FileSource::FileSource(const std::string& path, const std::string& role) : m_reader(path)
+{
+    if (m_reader.channels() > 2)
+        throw ToolError("the " + role + " " + path + " has " + std::to_string(m_reader.channels()) +
+                        " channels; kestrune takes mono or stereo files");
+}
+
+std::size_t FileSource::read(float* left, float* right, std::size_t frames)
+{
+    return m_reader.readStereo(left, right, frames);
+}
+
+MemorySource::MemorySource(const std::vector<float>& left, const std::vector<float>& right, int sampleRate,
+                           int channels)
+    : m_left(left), m_right(right), m_sampleRate(sampleRate), m_channels(channels)
+{
+}
+
+std::size_t MemorySource::read(float* left, float* right, std::size_t frames)
+{
+    const std::size_t count = std::min(frames, m_left.size() - m_position);
+    std::copy_n(m_left.begin() + static_cast<std::ptrdiff_t>(m_position), count, left);
+    std::copy_n(m_right.begin() + static_cast<std::ptrdiff_t>(m_position), count, right);
+    m_position += count;
+    return count;
+}
+
+// --- the sidechain -------------------------------------------------------------------------------
+
+SidechainFeed::SidechainFeed(FrameSource& source, int targetRate)
+    : m_source(source), m_sourceLeft(kSidechainChunk), m_sourceRight(kSidechainChunk),
+      m_sourceFrames(2 * kSidechainChunk), m_chunk(2 * kSidechainChunk)
+{
+    if (source.sampleRate() != targetRate)
+    {
+        int error = 0;
+        m_resampler = src_callback_new(&SidechainFeed::supply, SRC_SINC_MEDIUM_QUALITY, 2, &error, this);
+        if (m_resampler == nullptr)
+            throw ToolError(std::string("cannot resample the sidechain: ") + src_strerror(error));
+        m_ratio = static_cast<double>(targetRate) / source.sampleRate();
+    }
+}
+
+SidechainFeed::~SidechainFeed()
+{
+    if (m_resampler != nullptr)
+        src_delete(m_resampler);
+}
+
+long SidechainFeed::supply(void* feed, float** data)
+{
+    // Called by libsamplerate: no exception may cross it, so a read error waits in m_sourceError.
+    SidechainFeed& self = *static_cast<SidechainFeed*>(feed);
+    std::size_t count = 0;
+    try
+    {
+        count = self.m_source.read(self.m_sourceLeft.data(), self.m_sourceRight.data(), kSidechainChunk);
+    }
+    catch (...)
+    {
+        self.m_sourceError = std::current_exception();
+    }
+    for (std::size_t i = 0; i < count; ++i)
+    {
+        self.m_sourceFrames[2 * i] = self.m_sourceLeft[i];
+        self.m_sourceFrames[2 * i + 1] = self.m_sourceRight[i];
+    }
+    *data = self.m_sourceFrames.data();
+    return static_cast<long>(count);
+}
+
+void SidechainFeed::refill()
+{
+    m_chunkPosition = 0;
+    m_chunkFrames = 0;
+    if (m_ended)
+        return;
+    if (m_resampler != nullptr)
+    {
+        const long produced = src_callback_read(m_resampler, m_ratio, static_cast<long>(kSidechainChunk),
+                                                m_chunk.data());
+        if (m_sourceError)
+            std::rethrow_exception(m_sourceError);
+        if (produced < 0 || src_error(m_resampler) != 0)
+            throw ToolError(std::string("cannot resample the sidechain: ") + src_strerror(src_error(m_resampler)));
+        m_chunkFrames = static_cast<std::size_t>(produced);
+    }
+    else
+    {
+        m_chunkFrames = m_source.read(m_sourceLeft.data(), m_sourceRight.data(), kSidechainChunk);
+        for (std::size_t i = 0; i < m_chunkFrames; ++i)
+        {
+            m_chunk[2 * i] = m_sourceLeft[i];
+            m_chunk[2 * i + 1] = m_sourceRight[i];
+        }
+    }
+    m_ended = m_chunkFrames == 0;
+}
+
+void SidechainFeed::read(float* left, float* right, std::size_t frames)
+{
+    std::size_t done = 0;
+    while (done < frames)
+    {
+        if (m_chunkPosition == m_chunkFrames)
+        {
+            refill();
+            if (m_ended)
+            {
+                std::fill(left + done, left + frames, 0.0f);
+                std::fill(right + done, right + frames, 0.0f);
+                return;
+            }
+        }
+        const std::size_t count = std::min(frames - done, m_chunkFrames - m_chunkPosition);
+        for (std::size_t i = 0; i < count; ++i)
+        {
+            left[done + i] = m_chunk[2 * (m_chunkPosition + i)];
+            right[done + i] = m_chunk[2 * (m_chunkPosition + i) + 1];
+        }
+        m_chunkPosition += count;
+        done += count;
+    }
+}
+
+// --- the render loop -----------------------------------------------------------------------------
+
+Renderer::Renderer(Effect& effect, RenderSettings settings) : m_effect(effect), m_settings(std::move(settings))
+{
+    if (m_settings.blockSize < 1)
+        throw UsageError("the block size must be at least 1 frame");
+    if (m_settings.measureGain)
+    {
+        const bool probeable = m_effect.hasKestruneParameters() && m_effect.hasSidechainInputs();
+        m_gainMeasurement = probeable ? GainMeasurement::Probe : GainMeasurement::Ratio;
+    }
+}
+
+void Renderer::run(FrameSource& main, SidechainFeed* sidechain, FrameSink* sink,
+                   const std::vector<RenderObserver*>& observers)
+{
+    const std::size_t block = static_cast<std::size_t>(m_settings.blockSize);
+    const float sampleRate = static_cast<float>(main.sampleRate());
+    if (sidechain != nullptr && !m_effect.hasSidechainInputs())
+        throw ToolError(m_effect.modulePath() + ": the effect has 2 inputs; a sidechain needs one with 4");
+
+    m_effect.apply(m_settings.parameters);
+    m_effect.start(sampleRate, m_settings.blockSize);
+    // The key is the sidechain only when the effect listens to it.
+    const bool keyedBySidechain =
+        sidechain != nullptr &&
+        (!m_effect.hasKestruneParameters() || m_effect.engineering(VAZiro::kUseSidechain) != 0.0f);
+
+    std::unique_ptr<Effect> probe;
+    if (m_gainMeasurement == GainMeasurement::Probe)
+    {
+        probe = std::make_unique<Effect>(m_effect.module());
+        std::vector<ParameterSetting> probeSettings = m_settings.parameters;
+        probeSettings.push_back({VAZiro::kUseSidechain, VAZiro::useSidechainToNormalised(true)});
+        probeSettings.push_back({VAZiro::kMakeup, VAZiro::makeupToNormalised(0.0f)});
+        probe->apply(probeSettings);
+        probe->start(sampleRate, m_settings.blockSize);
+    }
+
+    std::vector<float> inputLeft(block), inputRight(block), sideLeft(block), sideRight(block);
+    std::vector<float> outputLeft(block), outputRight(block), gain(block), gainRight(block);
+    std::vector<float> ones(block, 1.0f);
+    const std::vector<float> silence(block, 0.0f);
+    std::vector<float> silentLeft(silence), silentRight(silence);
+
+    ProgressBar progress(m_settings.label, main.frames(), sampleRate, m_settings.quiet);
+    for (;;)
+    {
+        const std::size_t frames = main.read(inputLeft.data(), inputRight.data(), block);
+        if (frames == 0)
+            break;
+        const VstInt32 count = static_cast<VstInt32>(frames);
+        if (sidechain != nullptr)
+            sidechain->read(sideLeft.data(), sideRight.data(), frames);
+        else
+        {
+            // An effect may write into its inputs; give it fresh silence every block.
+            std::copy(silence.begin(), silence.end(), silentLeft.begin());
+            std::copy(silence.begin(), silence.end(), silentRight.begin());
+        }
+        float* keyLeft = keyedBySidechain ? sideLeft.data() : inputLeft.data();
+        float* keyRight = keyedBySidechain ? sideRight.data() : inputRight.data();
+
+        float* inputs[4] = {inputLeft.data(), inputRight.data(),
+                            sidechain != nullptr ? sideLeft.data() : silentLeft.data(),
+                            sidechain != nullptr ? sideRight.data() : silentRight.data()};
+        float* outputs[2] = {outputLeft.data(), outputRight.data()};
+        m_effect.instance().process(inputs, outputs, count);
+
+        if (probe)
+        {
+            std::fill(ones.begin(), ones.end(), 1.0f);
+            float* probeInputs[4] = {ones.data(), ones.data(), keyLeft, keyRight};
+            float* probeOutputs[2] = {gain.data(), gainRight.data()};
+            probe->instance().process(probeInputs, probeOutputs, count);
+        }
+        else if (m_gainMeasurement == GainMeasurement::Ratio)
+        {
+            for (std::size_t i = 0; i < frames; ++i)
+            {
+                const float in = std::max(std::fabs(inputLeft[i]), std::fabs(inputRight[i]));
+                const float out = std::max(std::fabs(outputLeft[i]), std::fabs(outputRight[i]));
+                gain[i] = in >= kRatioFloor ? out / in : std::numeric_limits<float>::quiet_NaN();
+            }
+        }
+
+        if (sink != nullptr)
+            sink->write(outputLeft.data(), outputRight.data(), frames);
+        const RenderBlock view{inputLeft.data(),  inputRight.data(),  keyLeft, keyRight,
+                               outputLeft.data(), outputRight.data(),
+                               m_gainMeasurement == GainMeasurement::None ? nullptr : gain.data(), frames};
+        for (RenderObserver* observer : observers)
+            observer->observe(view);
+        progress.advance(static_cast<std::int64_t>(frames));
+    }
+    progress.finish();
+}
+
+// --- levels --------------------------------------------------------------------------------------
+
+void LevelMeter::observe(const RenderBlock& block)
+{
+    for (std::size_t i = 0; i < block.frames; ++i)
+    {
+        for (const float in : {block.inputLeft[i], block.inputRight[i]})
+        {
+            m_inputSquares += static_cast<double>(in) * in;
+            m_inputPeak = std::max(m_inputPeak, static_cast<double>(std::fabs(in)));
+        }
+        for (const float out : {block.outputLeft[i], block.outputRight[i]})
+        {
+            m_outputSquares += static_cast<double>(out) * out;
+            m_outputPeak = std::max(m_outputPeak, static_cast<double>(std::fabs(out)));
+        }
+        if (block.gain != nullptr && !std::isnan(block.gain[i]))
+            m_minimumGain = std::min(m_minimumGain, static_cast<double>(block.gain[i]));
+    }
+    m_samples += 2 * static_cast<std::int64_t>(block.frames);
+}
+
+double LevelMeter::inputRmsDb() const
+{
+    return toDb(std::sqrt(m_inputSquares / static_cast<double>(std::max<std::int64_t>(m_samples, 1))));
+}
+
+double LevelMeter::inputPeakDb() const
+{
+    return toDb(m_inputPeak);
+}
+
+double LevelMeter::outputRmsDb() const
+{
+    return toDb(std::sqrt(m_outputSquares / static_cast<double>(std::max<std::int64_t>(m_samples, 1))));
+}
+
+double LevelMeter::outputPeakDb() const
+{
+    return toDb(m_outputPeak);
+}
+
+double LevelMeter::maxGainReductionDb() const
+{
+    return m_minimumGain >= 1.0 ? 0.0 : -toDb(m_minimumGain);
+}
+
+}  // namespace kestrune
+

@@ -1,0 +1,205 @@
+// The render loop: frames from a source (and a sidechain) go through the effect block by block and
+// on to a sink and to observers. Rendering is independent of the block size: the effect sees the
+// same frames in the same order whatever the blocks, and the sidechain is read and resampled in
+// chunks of its own.
+#pragma once
+
+#include "AudioFile.h"
+#include "Effect.h"
+
+#include <samplerate.h>
+
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kestrune
+{
+
+// Stereo frames for the render loop; mono material repeats its channel on both sides.
+class FrameSource
+{
+public:
+    virtual ~FrameSource() = default;
+    virtual int sampleRate() const = 0;
+    virtual std::int64_t frames() const = 0;  // total length, as far as known beforehand
+    virtual int channels() const = 0;
+    // Reads up to `frames` frames; fewer only at the end.
+    virtual std::size_t read(float* left, float* right, std::size_t frames) = 0;
+};
+
+// A mono or stereo file. `role` names the file in messages ("input", "sidechain").
+class FileSource : public FrameSource
+{
+public:
+    FileSource(const std::string& path, const std::string& role);
+    int sampleRate() const override { return m_reader.sampleRate(); }
+    std::int64_t frames() const override { return m_reader.frames(); }
+    int channels() const override { return m_reader.channels(); }
+    int format() const { return m_reader.format(); }
+    std::size_t read(float* left, float* right, std::size_t frames) override;
+
+private:
+    AudioReader m_reader;
+};
+
+// Two channels held in memory (both may be the same vector for mono material).
+class MemorySource : public FrameSource
+{
+public:
+    MemorySource(const std::vector<float>& left, const std::vector<float>& right, int sampleRate, int channels);
+    int sampleRate() const override { return m_sampleRate; }
+    std::int64_t frames() const override { return static_cast<std::int64_t>(m_left.size()); }
+    int channels() const override { return m_channels; }
+    std::size_t read(float* left, float* right, std::size_t frames) override;
+
+private:
+    const std::vector<float>& m_left;
+    const std::vector<float>& m_right;
+    int m_sampleRate;
+    int m_channels;
+    std::size_t m_position = 0;
+};
+
+// The sidechain as the effect needs it: at the main signal's rate (resampled with libsamplerate
+// when the rates differ) and exactly as long as the main signal (silence after its end).
+class SidechainFeed
+{
+public:
+    SidechainFeed(FrameSource& source, int targetRate);
+    ~SidechainFeed();
+
+    SidechainFeed(const SidechainFeed&) = delete;
+    SidechainFeed& operator=(const SidechainFeed&) = delete;
+
+    bool resampled() const { return m_resampler != nullptr; }
+    // Always delivers `frames` frames.
+    void read(float* left, float* right, std::size_t frames);
+
+private:
+    static long supply(void* feed, float** data);
+    void refill();
+
+    FrameSource& m_source;
+    SRC_STATE* m_resampler = nullptr;
+    double m_ratio = 1.0;
+    std::exception_ptr m_sourceError;
+    std::vector<float> m_sourceLeft;
+    std::vector<float> m_sourceRight;
+    std::vector<float> m_sourceFrames;  // interleaved, for libsamplerate
+    std::vector<float> m_chunk;         // interleaved stereo at the target rate
+    std::size_t m_chunkFrames = 0;
+    std::size_t m_chunkPosition = 0;
+    bool m_ended = false;
+};
+
+class FrameSink
+{
+public:
+    virtual ~FrameSink() = default;
+    virtual void write(const float* left, const float* right, std::size_t frames) = 0;
+};
+
+class WriterSink : public FrameSink
+{
+public:
+    explicit WriterSink(AudioWriter& writer) : m_writer(writer) {}
+    void write(const float* left, const float* right, std::size_t frames) override
+    {
+        m_writer.writeStereo(left, right, frames);
+    }
+
+private:
+    AudioWriter& m_writer;
+};
+
+// One block as the observers see it. The key is what the effect compared with its threshold:
+// the sidechain when sidechain-keyed, the input otherwise.
+struct RenderBlock
+{
+    const float* inputLeft;
+    const float* inputRight;
+    const float* keyLeft;
+    const float* keyRight;
+    const float* outputLeft;
+    const float* outputRight;
+    const float* gain;  // linear gain the effect applied, NaN where unknown; null when not measured
+    std::size_t frames;
+};
+
+class RenderObserver
+{
+public:
+    virtual ~RenderObserver() = default;
+    virtual void observe(const RenderBlock& block) = 0;
+};
+
+// How the gain the effect applied is known:
+// - Probe: a second instance with the same settings, 0 dB makeup and the sidechain switched on is
+//   keyed by the same key (the sidechain, or the input itself) and processes a constant 1.0 on the
+//   main inputs. Its output is the compressor's gain, sample by sample, exactly as applied. Needs
+//   an effect with Kestrune's parameters and four inputs.
+// - Ratio: output peak over input peak of each frame where the input is above -60 dBFS, an
+//   estimate for any other effect (NaN elsewhere).
+enum class GainMeasurement
+{
+    None,
+    Probe,
+    Ratio
+};
+
+struct RenderSettings
+{
+    std::vector<ParameterSetting> parameters;
+    VstInt32 blockSize = 512;
+    bool measureGain = false;
+    bool quiet = false;
+    std::string label = "render";  // shown by the progress bar
+};
+
+class Renderer
+{
+public:
+    Renderer(Effect& effect, RenderSettings settings);
+
+    GainMeasurement gainMeasurement() const { return m_gainMeasurement; }
+
+    // Applies the parameters, starts the effect at the main source's rate and renders all of it.
+    // sidechain and sink may be null.
+    void run(FrameSource& main, SidechainFeed* sidechain, FrameSink* sink,
+             const std::vector<RenderObserver*>& observers);
+
+private:
+    Effect& m_effect;
+    RenderSettings m_settings;
+    GainMeasurement m_gainMeasurement = GainMeasurement::None;
+};
+
+// RMS and peak of input and output over both channels, and the largest gain reduction.
+class LevelMeter : public RenderObserver
+{
+public:
+    void observe(const RenderBlock& block) override;
+
+    double inputRmsDb() const;
+    double inputPeakDb() const;
+    double outputRmsDb() const;
+    double outputPeakDb() const;
+    // Largest reduction as a positive number of dB; 0 when no gain was measured.
+    double maxGainReductionDb() const;
+
+private:
+    double m_inputSquares = 0.0;
+    double m_outputSquares = 0.0;
+    double m_inputPeak = 0.0;
+    double m_outputPeak = 0.0;
+    double m_minimumGain = 1.0;
+    std::int64_t m_samples = 0;
+};
+
+// 20 log10 of a linear amplitude, -inf for 0.
+double toDb(double linear);
+
+}  // namespace kestrune

@@ -1,0 +1,37 @@
+// Errors that end a kestrune run with a one-line message and a non-zero exit code.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace kestrune
+{
+
+enum ExitCode : int
+{
+    kExitSuccess = 0,
+    kExitFailure = 1,  // files, formats, channel counts, the plug-in: the world is not as expected
+    kExitUsage = 2,    // the command line itself is wrong
+};
+
+class ToolError : public std::runtime_error
+{
+public:
+    explicit ToolError(const std::string& message, int exitCode = kExitFailure)
+        : std::runtime_error(message), m_exitCode(exitCode)
+    {
+    }
+
+    int exitCode() const { return m_exitCode; }
+
+private:
+    int m_exitCode;
+};
+
+class UsageError : public ToolError
+{
+public:
+    explicit UsageError(const std::string& message) : ToolError(message, kExitUsage) {}
+};
+
+}  // namespace kestrune

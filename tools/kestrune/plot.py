@@ -1,0 +1,153 @@
+# Draws the pictures of `kestrune` with matplotlib. kestrune runs this script with pairs of
+# arguments, DATA PNG ..., where each data file holds "key value" lines, a "columns ..." line and
+# then one row of numbers per point. All numbers are computed by kestrune; this only draws.
+import sys
+
+import matplotlib
+
+matplotlib.use("Agg")
+import matplotlib.pyplot as plt  # noqa: E402
+
+INPUT_COLOUR = "#9a9a9a"
+OUTPUT_COLOUR = "#1f5fa8"
+KEY_COLOUR = "#d9822b"
+GAIN_COLOUR = "#b3322d"
+THRESHOLD_COLOUR = "#b3322d"
+
+
+def read_data(path):
+    meta = {}
+    names = []
+    rows = []
+    with open(path, encoding="utf-8") as data:
+        for line in data:
+            line = line.rstrip("\n")
+            if names:
+                if line.strip():
+                    rows.append([float(word) for word in line.split()])
+                continue
+            key, _, value = line.partition(" ")
+            if key == "columns":
+                names = value.split()
+            else:
+                meta[key] = value
+    columns = {name: [row[i] for row in rows] for i, name in enumerate(names)}
+    return meta, columns
+
+
+def threshold_lines(axes, threshold_db):
+    level = 10.0 ** (threshold_db / 20.0)
+    axes.axhline(level, color=THRESHOLD_COLOUR, linestyle="--", linewidth=1.0,
+                 label="threshold %.1f dB" % threshold_db)
+    axes.axhline(-level, color=THRESHOLD_COLOUR, linestyle="--", linewidth=1.0)
+
+
+def waveform_axes(axes, peak):
+    limit = max(1.0, peak * 1.05)
+    axes.set_ylim(-limit, limit)
+    axes.set_ylabel("amplitude")
+    axes.grid(True, alpha=0.3)
+    axes.legend(loc="upper right", fontsize="small", framealpha=0.9)
+
+
+def draw_render(meta, columns, png):
+    time = columns["time"]
+    keyed_by_sidechain = meta.get("keyed_by_sidechain") == "1"
+    threshold = float(meta.get("threshold_db", "nan"))
+    has_threshold = threshold == threshold
+    gain_method = meta.get("gain", "none")
+    rows = 2 + (1 if keyed_by_sidechain else 0) - (1 if gain_method == "none" else 0)
+    ratios = [3] + ([2] if keyed_by_sidechain else []) + ([2] if gain_method != "none" else [])
+
+    figure, axes = plt.subplots(rows, 1, sharex=True, figsize=(12, 2.4 * rows + 1.2), dpi=120,
+                                gridspec_kw={"height_ratios": ratios}, squeeze=False)
+    axes = [row[0] for row in axes]
+    figure.suptitle("%s\n%s" % (meta.get("title", ""), meta.get("settings", "")), fontsize=11)
+
+    top = axes[0]
+    top.fill_between(time, columns["input_min"], columns["input_max"], color=INPUT_COLOUR, linewidth=0,
+                     label="input")
+    top.fill_between(time, columns["output_min"], columns["output_max"], color=OUTPUT_COLOUR, linewidth=0,
+                     alpha=0.85, label="output")
+    if has_threshold and not keyed_by_sidechain:
+        threshold_lines(top, threshold)
+    peak = max([abs(v) for v in columns["input_min"] + columns["input_max"] + columns["output_min"]
+                + columns["output_max"]] or [1.0])
+    top.set_title("input and output (peak per pixel column)", fontsize=10, loc="left")
+    waveform_axes(top, peak)
+
+    row = 1
+    if keyed_by_sidechain:
+        key = axes[row]
+        key.fill_between(time, columns["key_min"], columns["key_max"], color=KEY_COLOUR, linewidth=0,
+                         label="sidechain key")
+        if has_threshold:
+            threshold_lines(key, threshold)
+        key_peak = max([abs(v) for v in columns["key_min"] + columns["key_max"]] or [1.0])
+        key.set_title("sidechain key", fontsize=10, loc="left")
+        waveform_axes(key, key_peak)
+        row += 1
+
+    if gain_method != "none":
+        gain = axes[row]
+        values = columns["gain_db"]
+        gain.fill_between(time, values, 0.0, color=GAIN_COLOUR, alpha=0.25, linewidth=0)
+        gain.plot(time, values, color=GAIN_COLOUR, linewidth=1.0)
+        finite = [v for v in values if v == v]
+        lowest = min(finite + [0.0])
+        gain.set_ylim(min(lowest * 1.1, -1.0), 0.5)
+        how = ("measured through a probe instance" if gain_method == "probe"
+               else "estimated as output / input peak")
+        gain.set_title("gain reduction as applied (%s), largest %.1f dB" % (how, -lowest), fontsize=10, loc="left")
+        gain.set_ylabel("gain (dB)")
+        gain.grid(True, alpha=0.3)
+
+    axes[-1].set_xlabel("time (s)")
+    axes[-1].set_xlim(0.0, time[-1] + time[0] if time else 1.0)
+    figure.tight_layout()
+    figure.savefig(png, format="png")
+    plt.close(figure)
+
+
+def draw_curve(meta, columns, png):
+    threshold = float(meta.get("threshold_db", "nan"))
+    figure, axes = plt.subplots(figsize=(8, 6.5), dpi=120)
+    figure.suptitle("%s\n%s" % (meta.get("title", ""), meta.get("settings", "")), fontsize=10)
+    level = columns["input_db"]
+    axes.plot(level, level, color="#cccccc", linewidth=1.0, label="unity (no compression)")
+    ideal = columns["ideal_db"]
+    if any(v == v for v in ideal):
+        axes.plot(level, ideal, color="#555555", linestyle="--", linewidth=1.2, label="ideal hard knee")
+    axes.plot(level, columns["steady_db"], color=OUTPUT_COLOUR, linewidth=2.0, marker="o", markersize=2.5,
+              label="measured, steady level (square wave)")
+    axes.plot(level, columns["sine_db"], color=KEY_COLOUR, linewidth=1.2, linestyle=":",
+              label="measured, 1 kHz sine (peak)")
+    if threshold == threshold:
+        axes.axvline(threshold, color=THRESHOLD_COLOUR, linestyle="--", linewidth=1.0,
+                     label="threshold %.1f dB" % threshold)
+    axes.set_xlim(-80.0, 0.0)
+    axes.set_xlabel("input level (dBFS)")
+    axes.set_ylabel("output level (dBFS)")
+    axes.grid(True, alpha=0.3)
+    axes.legend(loc="upper left", fontsize="small")
+    figure.tight_layout()
+    figure.savefig(png, format="png")
+    plt.close(figure)
+
+
+def main(arguments):
+    if len(arguments) % 2 != 0 or not arguments:
+        sys.exit("usage: plot.py DATA PNG [DATA PNG ...]")
+    for data_path, png in zip(arguments[0::2], arguments[1::2]):
+        meta, columns = read_data(data_path)
+        kind = meta.get("kind")
+        if kind == "render":
+            draw_render(meta, columns, png)
+        elif kind == "curve":
+            draw_curve(meta, columns, png)
+        else:
+            sys.exit("unknown plot kind %r in %s" % (kind, data_path))
+
+
+if __name__ == "__main__":
+    main(sys.argv[1:])
