@@ -191,6 +191,9 @@ AudioWriter::AudioWriter(const std::string& path, int format, int channels, int 
     m_sndfile = sf_open(m_file.temporaryPath().c_str(), SFM_WRITE, &info);
     if (m_sndfile == nullptr)
         throw ToolError("cannot write " + path + ": " + sf_strerror(nullptr));
+    // The PEAK chunk of float files carries the time of writing: the same audio would give
+    // different files on every run.
+    sf_command(m_sndfile, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
     m_integerBits = integerBits(format);
     if (m_integerBits == 0 && (format & SF_FORMAT_SUBMASK) != SF_FORMAT_FLOAT &&
         (format & SF_FORMAT_SUBMASK) != SF_FORMAT_DOUBLE)

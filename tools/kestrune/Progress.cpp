@@ -30,12 +30,19 @@ std::string formatProgressLine(const std::string& label, double seconds, double 
     std::snprintf(numbers, sizeof numbers, "%3d%%  %.1f of %.1f s", static_cast<int>(fraction * 100.0), seconds,
                   totalSeconds);
 
-    // label, two blanks, [bar], two blanks, numbers; the bar takes what is left, at least 10.
+    // label, two blanks, [bar], two blanks, numbers; the bar takes what is left and is left out
+    // when fewer than 10 columns remain for it.
     const int fixed = static_cast<int>(label.size() + std::char_traits<char>::length(numbers)) + 6;
-    const int barWidth = std::max(10, width - 1 - fixed);
-    const int filled = static_cast<int>(fraction * barWidth);
-    std::string line = label + "  [" + std::string(static_cast<std::size_t>(filled), '#') +
-                       std::string(static_cast<std::size_t>(barWidth - filled), '-') + "]  " + numbers;
+    const int barWidth = width - 1 - fixed;
+    std::string line;
+    if (barWidth >= 10)
+    {
+        const int filled = static_cast<int>(fraction * barWidth);
+        line = label + "  [" + std::string(static_cast<std::size_t>(filled), '#') +
+               std::string(static_cast<std::size_t>(barWidth - filled), '-') + "]  " + numbers;
+    }
+    else
+        line = label + "  " + numbers;
     if (width > 1 && static_cast<int>(line.size()) > width - 1)
         line.resize(static_cast<std::size_t>(width - 1));
     return line;

@@ -181,6 +181,26 @@ int run(int argc, char** argv)
 }  // namespace
 }  // namespace kestrune
 
+namespace
+{
+
+// Where to read more after a usage error: the help of the command that was given, if any.
+std::string helpHint(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i)
+    {
+        const std::string word = argv[i];
+        for (const char* command : {"info", "render", "plot", "curve", "demo"})
+        {
+            if (word == command)
+                return " (see kestrune " + word + " --help)";
+        }
+    }
+    return " (see kestrune --help)";
+}
+
+}  // namespace
+
 int main(int argc, char** argv)
 {
     kestrune::removeTemporaryFilesOnSignals();
@@ -191,7 +211,7 @@ int main(int argc, char** argv)
     catch (const kestrune::ToolError& error)
     {
         std::fprintf(stderr, "kestrune: error: %s%s\n", error.what(),
-                     error.exitCode() == kestrune::kExitUsage ? " (see kestrune --help)" : "");
+                     error.exitCode() == kestrune::kExitUsage ? helpHint(argc, argv).c_str() : "");
         return error.exitCode();
     }
     catch (const khost::HostError& error)

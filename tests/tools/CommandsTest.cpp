@@ -1,0 +1,211 @@
+// The other commands of kestrune end to end: info, help and version, the pictures, the demo and the
+// progress bar.
+#include "ToolHarness.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <regex>
+
+namespace
+{
+
+using tooltest::readAudio;
+using tooltest::runTool;
+using tooltest::TemporaryFolder;
+using tooltest::writeAudio;
+
+void expectSensiblePng(const std::string& path)
+{
+    SCOPED_TRACE(path);
+    ASSERT_TRUE(tooltest::fileExists(path));
+    const tooltest::PngSize size = tooltest::readPngSize(path);
+    EXPECT_GE(size.width, 640u);
+    EXPECT_LE(size.width, 4000u);
+    EXPECT_GE(size.height, 480u);
+    EXPECT_LE(size.height, 4000u);
+}
+
+TEST(Info, ShowsTheIdentityAndTheSixParameters)
+{
+    const tooltest::RunResult result = runTool({"info"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const std::string& out = result.out;
+    for (const char* line : {"Effect          Kestrune\n", "Vendor          Brisk Lantern\n",
+                             "Product         Brisk Lantern sidechain compressor\n", "Vendor version  64\n",
+                             "Category        1 (effect)\n", "Unique ID       'BRLA' (0x42524C41)\n",
+                             "Outputs         2\n", "Flags           16 (replacing)\n",
+                             "Programs        1, current: init 1\n", "Parameters      6\n"})
+        EXPECT_NE(out.find(line), std::string::npos) << "missing: " << line << "in\n" << out;
+    EXPECT_NE(out.find("Inputs          4"), std::string::npos) << out;
+
+    // One row per parameter: index, name, label (none for Ratio and use SC) and default display.
+    const char* rows[] = {R"(\n  0 +Attack +ms +10\.0+ )",  R"(\n  1 +Release +ms +100\.0+ )",
+                          R"(\n  2 +Ratio +1\.0+ )",        R"(\n  3 +use SC +false )",
+                          R"(\n  4 +Thresh +dB +0\.0+ )",   R"(\n  5 +Makeup +dB +0\.0+ )"};
+    for (const char* row : rows)
+        EXPECT_TRUE(std::regex_search(out, std::regex(row))) << "no row matching " << row << " in\n" << out;
+}
+
+TEST(Info, DescribesAnotherModule)
+{
+    const tooltest::RunResult result = runTool({"info", "--plugin", KESTRUNE_VERSION_ECHO_MODULE_PATH});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NE(result.out.find("Inputs          2\n"), std::string::npos) << result.out;
+    EXPECT_TRUE(std::regex_search(result.out, std::regex(R"(\n  0 +Alpha )"))) << result.out;
+    EXPECT_TRUE(std::regex_search(result.out, std::regex(R"(\n  1 +Beta )"))) << result.out;
+}
+
+TEST(Help, EveryCommandExplainsItsOptionsWithUnitsAndRanges)
+{
+    const tooltest::RunResult version = runTool({"--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_TRUE(std::regex_search(version.out, std::regex(R"(^kestrune \d+\.\d+\.\d+)"))) << version.out;
+
+    const tooltest::RunResult top = runTool({"--help"});
+    EXPECT_EQ(top.exitCode, 0);
+    for (const char* command : {"info", "render", "plot", "curve", "demo"})
+        EXPECT_NE(top.out.find(std::string("\n  ") + command), std::string::npos) << command;
+
+    for (const char* command : {"render", "plot", "curve"})
+    {
+        SCOPED_TRACE(command);
+        const tooltest::RunResult help = runTool({command, "--help"});
+        EXPECT_EQ(help.exitCode, 0);
+        for (const char* text : {"--attack MS", "attack time in ms, 0.1..100 (default 10)", "release time in ms, 0.1..500",
+                                 "ratio R:1, 1..10", "dBFS, -120..0 (default 0)", "makeup gain in dB, -18..18",
+                                 "--param NAME=VALUE", "0..1", "--plugin PATH", "Example"})
+            EXPECT_NE(help.out.find(text), std::string::npos) << text << " missing in\n" << help.out;
+    }
+    for (const char* command : {"info", "demo"})
+    {
+        const tooltest::RunResult help = runTool({command, "--help"});
+        EXPECT_EQ(help.exitCode, 0);
+        EXPECT_NE(help.out.find("Example: kestrune " + std::string(command)), std::string::npos) << help.out;
+    }
+}
+
+TEST(Pictures, PlotRenderPlotAndCurveWriteValidPngs)
+{
+    TemporaryFolder folder;
+    const int rate = 48000;
+    writeAudio(folder.file("pad.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, rate, 2 * rate,
+               [&](std::int64_t i, int c) { return 0.3 * std::sin(2.0 * M_PI * (220.0 + 110.0 * c) * i / rate); });
+    writeAudio(folder.file("kick.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, rate, 2 * rate,
+               [&](std::int64_t i, int) { return (i % (rate / 2)) < 2000 ? 0.9 : 0.0; });
+
+    tooltest::RunResult result = runTool({"plot", folder.file("pad.wav"), "--sidechain", folder.file("kick.wav"),
+                                          "--threshold", "-30", "--ratio", "8", "-o", folder.file("plot.png")});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    expectSensiblePng(folder.file("plot.png"));
+
+    result = runTool({"render", folder.file("pad.wav"), "-o", folder.file("out.wav"), "--threshold", "-20",
+                      "--ratio", "4", "--plot", folder.file("render.png")});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    expectSensiblePng(folder.file("render.png"));
+    EXPECT_EQ(readAudio(folder.file("out.wav")).frames(), 2 * rate);
+
+    // Another effect: the gain is estimated from output over input.
+    result = runTool({"plot", folder.file("pad.wav"), "--plugin", KESTRUNE_VERSION_ECHO_MODULE_PATH, "-o",
+                      folder.file("other.png")});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    expectSensiblePng(folder.file("other.png"));
+
+    result = runTool({"curve", "--threshold", "-40", "--ratio", "4", "--attack", "1", "--release", "20", "-o",
+                      folder.file("curve.png")});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    expectSensiblePng(folder.file("curve.png"));
+
+    // Nothing else was left in the folder: no temporary files, no plot data.
+    EXPECT_EQ(folder.entries(), (std::vector<std::string>{"curve.png", "kick.wav", "other.png", "out.wav", "pad.wav",
+                                                          "plot.png", "render.png"}));
+}
+
+TEST(Demo, WritesItsFilesAndASummary)
+{
+    TemporaryFolder folder;
+    const std::string demo = folder.file("nested/demo");
+    const tooltest::RunResult result = runTool({"demo", "-o", demo});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+
+    const tooltest::Audio music = readAudio(demo + "/music.wav");
+    const tooltest::Audio kick = readAudio(demo + "/kick.wav");
+    EXPECT_EQ(music.info.channels, 2);
+    EXPECT_EQ(kick.info.channels, 1);
+    EXPECT_EQ(music.frames(), 16 * music.info.samplerate);
+    EXPECT_EQ(kick.frames(), music.frames());
+
+    // The kick sits on the beat: its peak in the first 10 ms after each beat at 120 BPM is loud,
+    // and it is quiet just before the next.
+    const std::int64_t beat = music.info.samplerate / 2;
+    for (std::int64_t b = 0; b < 32; ++b)
+    {
+        float onset = 0.0f;
+        float tail = 0.0f;
+        for (std::int64_t i = 0; i < music.info.samplerate / 100; ++i)
+        {
+            onset = std::max(onset, std::fabs(kick.at(b * beat + i, 0)));
+            tail = std::max(tail, std::fabs(kick.at(b * beat + beat - 1 - i, 0)));
+        }
+        EXPECT_GT(onset, 0.3f) << "beat " << b;
+        EXPECT_LT(tail, onset * 0.2f) << "beat " << b;
+    }
+
+    for (const char* name : {"self-keyed.wav", "sidechain-keyed.wav"})
+    {
+        const tooltest::Audio rendered = readAudio(demo + "/" + name);
+        EXPECT_EQ(rendered.frames(), music.frames()) << name;
+        EXPECT_NE(rendered.samples, music.samples) << name;
+    }
+    for (const char* name : {"self-keyed.png", "sidechain-keyed.png", "curve.png"})
+        expectSensiblePng(demo + "/" + name);
+
+    const std::string summary = tooltest::readBytes(demo + "/summary.txt");
+    EXPECT_EQ(summary + "Written to " + demo + "/\n", result.out);
+    // The sidechain-keyed row: output RMS and peak and a largest gain reduction of many dB.
+    std::smatch row;
+    const std::regex rowPattern(R"(sidechain-keyed\.wav +keyed by kick\.wav +(-?[0-9.]+) +(-?[0-9.]+) +([0-9.]+) dB)");
+    ASSERT_TRUE(std::regex_search(summary, row, rowPattern)) << summary;
+    EXPECT_LT(std::stod(row[1]), std::stod(row[2]));  // RMS below peak
+    EXPECT_GT(std::stod(row[3]), 10.0);
+    EXPECT_NE(summary.find("main signal (stereo)"), std::string::npos);
+
+    // Nothing but the demo's files: no temporary ones.
+    EXPECT_EQ(tooltest::listFolder(demo),
+              (std::vector<std::string>{"curve.png", "kick.wav", "music.wav", "self-keyed.png", "self-keyed.wav",
+                                        "sidechain-keyed.png", "sidechain-keyed.wav", "summary.txt"}));
+}
+
+TEST(Progress, BarOnlyOnATerminalForLongRendersAndNeverWhenQuiet)
+{
+    TemporaryFolder folder;
+    const int rate = 8000;
+    // 12 s of audio: longer than the bar's 10 s minimum; 5 s: shorter.
+    writeAudio(folder.file("long.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1, rate, 12 * rate,
+               [](std::int64_t i, int) { return 0.1 * std::sin(0.05 * i); });
+    writeAudio(folder.file("short.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1, rate, 5 * rate,
+               [](std::int64_t i, int) { return 0.1 * std::sin(0.05 * i); });
+
+    const tooltest::RunResult terminal =
+        tooltest::runToolOnTerminal({"render", folder.file("long.wav"), "-o", folder.file("a.wav")});
+    EXPECT_EQ(terminal.exitCode, 0) << terminal.err;
+    EXPECT_NE(terminal.err.find("render  ["), std::string::npos) << terminal.err;
+    EXPECT_NE(terminal.err.find("100%  12.0 of 12.0 s"), std::string::npos) << terminal.err;
+    EXPECT_NE(terminal.err.find("\r\033[K"), std::string::npos) << "the bar is not cleared";
+
+    for (const auto& arguments :
+         {std::vector<std::string>{"render", folder.file("long.wav"), "-o", folder.file("b.wav"), "--quiet"},
+          std::vector<std::string>{"render", folder.file("short.wav"), "-o", folder.file("c.wav")}})
+    {
+        const tooltest::RunResult quiet = tooltest::runToolOnTerminal(arguments);
+        EXPECT_EQ(quiet.exitCode, 0);
+        EXPECT_EQ(quiet.err, "") << arguments[1];
+    }
+
+    // Not a terminal: nothing, however long.
+    const tooltest::RunResult piped = runTool({"render", folder.file("long.wav"), "-o", folder.file("d.wav")});
+    EXPECT_EQ(piped.exitCode, 0);
+    EXPECT_EQ(piped.err, "");
+}
+
+}  // namespace

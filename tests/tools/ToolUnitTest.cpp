@@ -1,0 +1,220 @@
+// Pieces of kestrune tested directly: the sidechain feed (padding, cutting, resampling, and its
+// independence of how it is read), the choice of output format, atomic files, the progress line and
+// the demo's synthesis.
+#include "AtomicFile.h"
+#include "AudioFile.h"
+#include "Demo.h"
+#include "Progress.h"
+#include "Render.h"
+#include "ToolError.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <fstream>
+
+namespace
+{
+
+using namespace kestrune;
+
+// Reads `total` frames from a fresh feed in the given pattern of block sizes, repeated.
+std::vector<float> readFeed(FrameSource& source, int targetRate, std::size_t total, const std::vector<std::size_t>& blocks)
+{
+    SidechainFeed feed(source, targetRate);
+    std::vector<float> left(total), right(total);
+    std::size_t done = 0;
+    for (std::size_t b = 0; done < total; ++b)
+    {
+        const std::size_t count = std::min(blocks[b % blocks.size()], total - done);
+        feed.read(left.data() + done, right.data() + done, count);
+        done += count;
+    }
+    std::vector<float> interleaved;
+    for (std::size_t i = 0; i < total; ++i)
+    {
+        interleaved.push_back(left[i]);
+        interleaved.push_back(right[i]);
+    }
+    return interleaved;
+}
+
+TEST(SidechainFeed, PadsWithSilenceAndCutsAtTheRequestedLength)
+{
+    std::vector<float> left(10000), right(10000);
+    for (std::size_t i = 0; i < left.size(); ++i)
+    {
+        left[i] = static_cast<float>(i) + 1.0f;
+        right[i] = -static_cast<float>(i) - 1.0f;
+    }
+    MemorySource shortSource(left, right, 48000, 2);
+    const std::vector<float> padded = readFeed(shortSource, 48000, 15000, {512});
+    for (std::size_t i = 0; i < 15000; ++i)
+    {
+        ASSERT_EQ(padded[2 * i], i < 10000 ? left[i] : 0.0f) << i;
+        ASSERT_EQ(padded[2 * i + 1], i < 10000 ? right[i] : 0.0f) << i;
+    }
+
+    MemorySource longSource(left, right, 48000, 2);
+    const std::vector<float> cut = readFeed(longSource, 48000, 3000, {100});
+    for (std::size_t i = 0; i < 3000; ++i)
+        ASSERT_EQ(cut[2 * i], left[i]) << i;
+}
+
+TEST(SidechainFeed, GivesTheSameSamplesHoweverItIsRead)
+{
+    // The render's block size decides how the feed is read; the resampled key must not depend on it.
+    std::vector<float> key(30000);
+    for (std::size_t i = 0; i < key.size(); ++i)
+        key[i] = static_cast<float>(std::sin(0.013 * i) * std::exp(-1e-4 * i));
+    for (const int sourceRate : {48000, 44100, 22050})
+    {
+        SCOPED_TRACE(sourceRate);
+        MemorySource reference(key, key, sourceRate, 1);
+        const std::vector<float> expected = readFeed(reference, 48000, 70000, {4096});
+        for (const std::vector<std::size_t>& pattern :
+             {std::vector<std::size_t>{1}, std::vector<std::size_t>{64}, std::vector<std::size_t>{7, 1000, 3},
+              std::vector<std::size_t>{70000}})
+        {
+            MemorySource source(key, key, sourceRate, 1);
+            EXPECT_EQ(readFeed(source, 48000, 70000, pattern), expected);
+        }
+    }
+}
+
+TEST(SidechainFeed, ResamplingKeepsLevelAndTiming)
+{
+    // A 1 kHz sine at 24 kHz, resampled to 48 kHz: same amplitude (within 0.01 dB) and twice the frames.
+    const int sourceRate = 24000;
+    std::vector<float> tone(sourceRate);
+    for (std::size_t i = 0; i < tone.size(); ++i)
+        tone[i] = static_cast<float>(0.5 * std::sin(2.0 * M_PI * 1000.0 * static_cast<double>(i) / sourceRate));
+    MemorySource source(tone, tone, sourceRate, 1);
+    const std::vector<float> resampled = readFeed(source, 48000, 2 * 48000, {512});
+
+    double peak = 0.0;
+    for (std::size_t i = 12000; i < 36000; ++i)
+        peak = std::max(peak, static_cast<double>(std::fabs(resampled[2 * i])));
+    EXPECT_NEAR(20.0 * std::log10(peak / 0.5), 0.0, 0.01);
+    // Silence once the second of source material has gone through (the filter's tail aside).
+    for (std::size_t i = 48000 + 500; i < 2 * 48000; ++i)
+        ASSERT_EQ(resampled[2 * i], 0.0f) << i;
+    // Zero crossings fall where a 1 kHz sine at 48 kHz has them: every 24 frames.
+    for (std::size_t i = 24000; i < 24480; i += 24)
+        EXPECT_NEAR(resampled[2 * i], 0.0f, 0.01f) << i;
+}
+
+TEST(OutputFormat, ExtensionChoosesTheContainerAndTheInputTheSamples)
+{
+    std::string note;
+    const int floatWav = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    EXPECT_EQ(chooseOutputFormat("a/out.wav", 0, floatWav, 2, 48000, &note), floatWav);
+    EXPECT_EQ(note, "");
+    EXPECT_EQ(chooseOutputFormat("OUT.WAV", 0, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 1, 44100, &note),
+              SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    EXPECT_EQ(chooseOutputFormat("out.flac", 0, floatWav, 2, 48000, &note), SF_FORMAT_FLAC | SF_FORMAT_PCM_24);
+    EXPECT_NE(note.find("writing 24-bit PCM"), std::string::npos) << note;
+    EXPECT_EQ(chooseOutputFormat("out.aif", SF_FORMAT_PCM_16, floatWav, 2, 48000, nullptr),
+              SF_FORMAT_AIFF | SF_FORMAT_PCM_16);
+    EXPECT_EQ(chooseOutputFormat("out.ogg", 0, floatWav, 2, 48000, nullptr), SF_FORMAT_OGG | SF_FORMAT_VORBIS);
+    EXPECT_EQ(chooseOutputFormat("out.opus", 0, floatWav, 2, 48000, nullptr), SF_FORMAT_OGG | SF_FORMAT_OPUS);
+    EXPECT_THROW(chooseOutputFormat("out.mp4", 0, floatWav, 2, 48000, nullptr), UsageError);
+    EXPECT_THROW(chooseOutputFormat("out.flac", SF_FORMAT_DOUBLE, floatWav, 2, 48000, nullptr), UsageError);
+}
+
+TEST(AtomicFile, AppearsOnlyWhenCommittedWithTheUsualPermissions)
+{
+    char pattern[] = "/tmp/kestrune-atomic-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const std::string folder = pattern;
+    const std::string target = folder + "/result.txt";
+    std::string temporary;
+    {
+        AtomicFile abandoned(target);
+        temporary = abandoned.temporaryPath();
+        EXPECT_EQ(folderOf(temporary), folder);
+        EXPECT_EQ(extensionOf(temporary), "txt");
+        std::ofstream(temporary) << "half";
+    }
+    struct stat status;
+    EXPECT_NE(::stat(temporary.c_str(), &status), 0) << "an abandoned file was left behind";
+    EXPECT_NE(::stat(target.c_str(), &status), 0);
+
+    {
+        AtomicFile file(target);
+        std::ofstream(file.temporaryPath()) << "whole";
+        file.commit();
+        temporary = file.temporaryPath();
+    }
+    ASSERT_EQ(::stat(target.c_str(), &status), 0);
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    EXPECT_EQ(status.st_mode & 0777, 0666 & ~mask);
+    EXPECT_NE(::stat(temporary.c_str(), &status), 0);
+    std::ifstream in(target);
+    std::string text;
+    in >> text;
+    EXPECT_EQ(text, "whole");
+    ::unlink(target.c_str());
+    ::rmdir(folder.c_str());
+
+    EXPECT_THROW(AtomicFile(folder + "/gone/x.wav"), ToolError);
+}
+
+TEST(ProgressLine, FitsTheTerminalAndShowsTheShareDone)
+{
+    for (const int width : {40, 80, 200})
+    {
+        const std::string line = formatProgressLine("render", 4.0, 16.0, width);
+        EXPECT_LE(line.size(), static_cast<std::size_t>(width - 1)) << line;
+        EXPECT_NE(line.find(" 25%  4.0 of 16.0 s"), std::string::npos) << line;
+        const std::size_t open = line.find('[');
+        const std::size_t close = line.find(']');
+        if (width == 40)
+        {
+            EXPECT_EQ(open, std::string::npos) << "no room for a bar: " << line;
+            continue;
+        }
+        ASSERT_NE(close, std::string::npos) << line;
+        const std::string bar = line.substr(open + 1, close - open - 1);
+        EXPECT_GE(bar.size(), 10u);
+        const auto filled = std::count(bar.begin(), bar.end(), '#');
+        EXPECT_EQ(filled, static_cast<long>(bar.size() / 4)) << line;
+    }
+    EXPECT_NE(formatProgressLine("x", 20.0, 16.0, 80).find("100%"), std::string::npos);
+    EXPECT_LE(formatProgressLine("a long label", 1.0, 2.0, 10).size(), 9u);
+}
+
+TEST(DemoSynthesis, IsTheSameEveryTimeAtTheStatedLevels)
+{
+    const DemoSignals first = synthesiseDemo(kDemoSampleRate);
+    const DemoSignals second = synthesiseDemo(kDemoSampleRate);
+    EXPECT_EQ(first.mainLeft, second.mainLeft);
+    EXPECT_EQ(first.mainRight, second.mainRight);
+    EXPECT_EQ(first.kick, second.kick);
+    ASSERT_EQ(first.mainLeft.size(), static_cast<std::size_t>(kDemoSeconds * kDemoSampleRate));
+
+    auto peakDb = [](std::initializer_list<const std::vector<float>*> channels) {
+        double peak = 0.0;
+        for (const std::vector<float>* channel : channels)
+            for (const float sample : *channel)
+                peak = std::max(peak, static_cast<double>(std::fabs(sample)));
+        return 20.0 * std::log10(peak);
+    };
+    EXPECT_NEAR(peakDb({&first.mainLeft, &first.mainRight}), -6.0, 1e-5);
+    EXPECT_NEAR(peakDb({&first.kick}), -3.0, 1e-5);
+    // Sustained: the main signal never drops out for a whole beat.
+    const std::size_t beat = kDemoSampleRate / 2;
+    for (std::size_t start = 0; start + beat <= first.mainLeft.size(); start += beat)
+    {
+        double peak = 0.0;
+        for (std::size_t i = start; i < start + beat; ++i)
+            peak = std::max(peak, static_cast<double>(std::fabs(first.mainLeft[i])));
+        EXPECT_GT(peak, 0.05) << "beat starting at frame " << start;
+    }
+}
+
+}  // namespace
