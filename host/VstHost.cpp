@@ -1,6 +1,14 @@
 #include "VstHost.h"
 
+#if defined(_WIN32)
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 
 #include <cmath>
 #include <cstdio>
@@ -33,6 +41,64 @@ struct LoadResult
     std::string error;
 };
 
+#if defined(_WIN32)
+
+// The system's text for a Win32 error code, without the trailing line break.
+std::string systemMessage(DWORD code)
+{
+    char* text = nullptr;
+    const DWORD length = ::FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+        MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string message = length != 0 && text != nullptr ? std::string(text, length) : std::string();
+    ::LocalFree(text);
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
+        message.pop_back();
+    if (message.empty())
+        message = "Windows error " + std::to_string(code);
+    return message;
+}
+
+LoadResult openLibrary(const std::string& path)
+{
+    // LoadLibrary searches the system folders for a relative name; a host means the file it was
+    // given, so the path is made absolute first. A name without an extension gets a trailing dot,
+    // or LoadLibrary would append ".dll".
+    char full[MAX_PATH * 4];
+    const DWORD length = ::GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
+    if (length == 0 || length >= sizeof full)
+        return {nullptr, systemMessage(::GetLastError())};
+    std::string file(full, length);
+    const std::size_t separator = file.find_last_of("\\/");
+    const std::size_t name = separator == std::string::npos ? 0 : separator + 1;
+    if (name < file.size() && file.find('.', name) == std::string::npos)
+        file += '.';
+
+    // No error dialog for a broken file: the failure is reported to the caller instead. Libraries
+    // the module needs are looked up beside it first.
+    DWORD previousMode = 0;
+    ::SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &previousMode);
+    HMODULE handle = ::LoadLibraryExA(file.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    const DWORD error = ::GetLastError();
+    ::SetThreadErrorMode(previousMode, nullptr);
+    if (handle != nullptr)
+        return {reinterpret_cast<void*>(handle), std::string()};
+    return {nullptr, systemMessage(error)};
+}
+
+PluginEntryProc findEntry(void* handle)
+{
+    FARPROC symbol = ::GetProcAddress(static_cast<HMODULE>(handle), "VSTPluginMain");
+    return reinterpret_cast<PluginEntryProc>(reinterpret_cast<void (*)()>(symbol));
+}
+
+void closeLibrary(void* handle)
+{
+    ::FreeLibrary(static_cast<HMODULE>(handle));
+}
+
+#else
+
 LoadResult openLibrary(const std::string& path)
 {
     // dlopen searches the library path for a bare name; a host means the file it was given.
@@ -54,6 +120,8 @@ void closeLibrary(void* handle)
 {
     ::dlclose(handle);
 }
+
+#endif
 
 // --- helpers ----------------------------------------------------------------------------------
 

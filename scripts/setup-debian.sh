@@ -6,10 +6,31 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build make binutils pkg-config
   libgtest-dev
+  # the other platforms: Linux i386 (multilib compiler, i386 GoogleTest), Windows x64 and x86
+  # (mingw-w64 with posix threads, GoogleTest sources) and wine to run the Windows test programs
+  g++-multilib libgtest-dev:i386
+  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix googletest
+  wine wine64 wine32:i386
 )
+
+# Packages of another architecture (name:arch) need that architecture in dpkg before apt-get
+# update. Prints nothing; safe to run again.
+add_architectures() {
+  local architecture
+  for architecture in $(printf '%s\n' "${packages[@]}" | sed -n 's/^[^:]*:\(.*\)$/\1/p' | sort -u); do
+    if [ "$architecture" != "$(dpkg --print-architecture)" ] &&
+       ! dpkg --print-foreign-architectures | grep -qx "$architecture"; then
+      ${sudo:-} dpkg --add-architecture "$architecture"
+    fi
+  done
+}
 
 if [ "${1:-}" = "--list" ]; then
   echo "${packages[@]}"
+  exit 0
+fi
+if [ "${1:-}" = "--add-architectures" ]; then
+  add_architectures
   exit 0
 fi
 
@@ -28,5 +49,6 @@ if [ "$(id -u)" -ne 0 ]; then
   sudo="sudo"
 fi
 export DEBIAN_FRONTEND=noninteractive
+add_architectures
 $sudo apt-get update
 $sudo apt-get install -y --no-install-recommends "${missing[@]}"

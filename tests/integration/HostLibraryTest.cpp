@@ -6,7 +6,15 @@
 
 #include <gtest/gtest.h>
 
+#if defined(_WIN32)
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 
 #include <cmath>
 #include <cstring>
@@ -49,6 +57,72 @@ std::string hostErrorOf(const std::function<void()>& action)
     return std::string();
 }
 
+// --- the system loader, called directly ------------------------------------------------------------
+
+#if defined(_WIN32)
+
+std::string systemMessage(DWORD code)
+{
+    char* text = nullptr;
+    const DWORD length = ::FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+        MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string message(text != nullptr ? text : "", length);
+    ::LocalFree(text);
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
+        message.pop_back();
+    return message;
+}
+
+// What the system loader itself says about path: the text the host must pass on.
+std::string loaderMessage(const std::string& path)
+{
+    const UINT previousMode = ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    HMODULE handle = ::LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    const DWORD error = ::GetLastError();
+    ::SetErrorMode(previousMode);
+    if (handle != nullptr)
+    {
+        ::FreeLibrary(handle);
+        return "(loaded)";
+    }
+    return systemMessage(error);
+}
+
+// The loader's text for a file that does not exist.
+const std::string kMissingFileText = systemMessage(ERROR_MOD_NOT_FOUND);
+// A library every process has, named without a folder.
+constexpr const char* kSystemLibraryName = "kernel32.dll";
+
+// A direct handle on a fixture module, for reading its exported counters. The host's handle and
+// this one refer to the same loaded module, so they see the same state.
+class DirectHandle
+{
+public:
+    explicit DirectHandle(const std::string& path) : m_handle(::LoadLibraryA(path.c_str()))
+    {
+        if (m_handle == nullptr)
+            throw std::runtime_error(systemMessage(::GetLastError()));
+    }
+    ~DirectHandle() { ::FreeLibrary(m_handle); }
+    DirectHandle(const DirectHandle&) = delete;
+    DirectHandle& operator=(const DirectHandle&) = delete;
+
+    template <class Function>
+    Function symbol(const char* name) const
+    {
+        FARPROC address = ::GetProcAddress(m_handle, name);
+        if (address == nullptr)
+            throw std::runtime_error(std::string("missing symbol ") + name);
+        return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
+    }
+
+private:
+    HMODULE m_handle;
+};
+
+#else
+
 // What the system loader itself says about path: the text the host must pass on.
 std::string loaderMessage(const std::string& path)
 {
@@ -60,6 +134,11 @@ std::string loaderMessage(const std::string& path)
     }
     return ::dlerror();
 }
+
+// The loader's text for a file that does not exist ends with the C library's strerror(ENOENT).
+const std::string kMissingFileText = "No such file";
+// libm is on the library path of every machine.
+constexpr const char* kSystemLibraryName = "libm.so.6";
 
 // A direct handle on a fixture module, for reading its exported counters. The host's handle and
 // this one refer to the same loaded object, so they see the same state.
@@ -88,6 +167,8 @@ private:
     void* m_handle;
 };
 
+#endif
+
 echo::EchoEffect& echoOf(const PluginInstance& instance)
 {
     return *echo::fromRecord(instance.effect());
@@ -106,7 +187,8 @@ TEST(ModuleLoading, MissingFileReportsTheLoaderText)
     const std::string path = ::testing::TempDir() + "kestrune-no-such-module.so";
     const std::string message = hostErrorOf([&] { PluginModule::load(path); });
     EXPECT_EQ(message, "cannot load " + path + ": " + loaderMessage(path));
-    EXPECT_NE(message.find("No such file"), std::string::npos) << message;
+    ASSERT_FALSE(kMissingFileText.empty());
+    EXPECT_NE(message.find(kMissingFileText), std::string::npos) << message;
 }
 
 TEST(ModuleLoading, FileThatIsNotASharedObjectReportsTheLoaderText)
@@ -140,10 +222,11 @@ TEST(ModuleLoading, DirectoryAndEmptyPathAreRefused)
 
 TEST(ModuleLoading, BareFileNameIsNotLookedUpOnTheLibraryPath)
 {
-    // libm is on the library path of every machine; as a bare name it means ./libm.so.6, which the
-    // working directory of a test does not have.
-    const std::string message = hostErrorOf([] { PluginModule::load("libm.so.6"); });
-    EXPECT_EQ(message.rfind("cannot load libm.so.6: ", 0), 0u) << message;
+    // The system's own library is found by the loader's search; as a bare name it means the file in
+    // the working directory, which the working directory of a test does not have.
+    const std::string name = kSystemLibraryName;
+    const std::string message = hostErrorOf([&] { PluginModule::load(name); });
+    EXPECT_EQ(message.rfind("cannot load " + name + ": ", 0), 0u) << message;
 }
 
 TEST(ModuleLoading, ModuleWithoutEntryIsRefused)

@@ -2,12 +2,12 @@
 
 #include "BLEnvelopes.h"
 #include "BLSimpleGain.h"
+#include "AbortExit.h"
 #include "DynamicsReference.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <csignal>
 #include <limits>
 #include <string>
 
@@ -297,12 +297,12 @@ TEST_F(EnvelopeDeathTest, ConstructorRejectsTimesNotAboveZero)
 {
     for (double ms : {0.0, -0.0, -1.0, -kInf, kNaN})
     {
-        EXPECT_EXIT(SimpleEnvelope(ms, 44100.0), testing::KilledBySignal(SIGABRT),
+        EXPECT_EXIT(SimpleEnvelope(ms, 44100.0), abortedProcess(),
                     failedCheck(kConstructorTimeLine, "ms > 0.0"))
             << "ms = " << ms;
     }
     // Both bad: the time is checked first.
-    EXPECT_EXIT(SimpleEnvelope(0.0, 0.0), testing::KilledBySignal(SIGABRT),
+    EXPECT_EXIT(SimpleEnvelope(0.0, 0.0), abortedProcess(),
                 failedCheck(kConstructorTimeLine, "ms > 0.0"));
 }
 
@@ -310,13 +310,13 @@ TEST_F(EnvelopeDeathTest, ConstructorRejectsRatesNotAboveZero)
 {
     for (double rate : {0.0, -44100.0, kNaN})
     {
-        EXPECT_EXIT(SimpleEnvelope(10.0, rate), testing::KilledBySignal(SIGABRT),
+        EXPECT_EXIT(SimpleEnvelope(10.0, rate), abortedProcess(),
                     failedCheck(kConstructorRateLine, "sampleRate > 0.0"))
             << "rate = " << rate;
     }
-    EXPECT_EXIT(AttRelEnvelope(10.0, 100.0, 0.0), testing::KilledBySignal(SIGABRT),
+    EXPECT_EXIT(AttRelEnvelope(10.0, 100.0, 0.0), abortedProcess(),
                 failedCheck(kConstructorRateLine, "sampleRate > 0.0"));
-    EXPECT_EXIT(AttRelEnvelope(10.0, -1.0, 44100.0), testing::KilledBySignal(SIGABRT),
+    EXPECT_EXIT(AttRelEnvelope(10.0, -1.0, 44100.0), abortedProcess(),
                 failedCheck(kConstructorTimeLine, "ms > 0.0"));
 }
 
@@ -326,11 +326,11 @@ TEST_F(EnvelopeDeathTest, SetTimeRejectsTimesNotAboveZero)
     AttRelEnvelope attRel(10.0, 100.0, 44100.0);
     for (double ms : {0.0, -5.0, kNaN})
     {
-        EXPECT_EXIT(simple.setTime(ms), testing::KilledBySignal(SIGABRT),
+        EXPECT_EXIT(simple.setTime(ms), abortedProcess(),
                     failedCheck(kSetTimeLine, "ms > 0.0"));
-        EXPECT_EXIT(attRel.setAttackTime(ms), testing::KilledBySignal(SIGABRT),
+        EXPECT_EXIT(attRel.setAttackTime(ms), abortedProcess(),
                     failedCheck(kSetTimeLine, "ms > 0.0"));
-        EXPECT_EXIT(attRel.setReleaseTime(ms), testing::KilledBySignal(SIGABRT),
+        EXPECT_EXIT(attRel.setReleaseTime(ms), abortedProcess(),
                     failedCheck(kSetTimeLine, "ms > 0.0"));
     }
 }
@@ -341,9 +341,9 @@ TEST_F(EnvelopeDeathTest, SetSampleRateRejectsRatesNotAboveZero)
     AttRelEnvelope attRel(10.0, 100.0, 44100.0);
     for (double rate : {0.0, -48000.0, kNaN})
     {
-        EXPECT_EXIT(simple.setSampleRate(rate), testing::KilledBySignal(SIGABRT),
+        EXPECT_EXIT(simple.setSampleRate(rate), abortedProcess(),
                     failedCheck(kSetSampleRateLine, "sampleRate > 0.0"));
-        EXPECT_EXIT(attRel.setSampleRate(rate), testing::KilledBySignal(SIGABRT),
+        EXPECT_EXIT(attRel.setSampleRate(rate), abortedProcess(),
                     failedCheck(kSetSampleRateLine, "sampleRate > 0.0"));
     }
 }

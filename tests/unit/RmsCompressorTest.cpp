@@ -2,12 +2,12 @@
 // RMS gain computer against closed forms and the reference model.
 
 #include "BLSimpleComp.h"
+#include "AbortExit.h"
 #include "DynamicsReference.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <csignal>
 #include <limits>
 #include <string>
 #include <vector>
@@ -427,7 +427,7 @@ TEST_F(RmsCompressorDeathTest, SetWindowRejectsTimesNotAboveZero)
     BLSimpleRmsComp comp;
     for (double ms : {0.0, -5.0, kNaN})
     {
-        EXPECT_EXIT(comp.setWindow(ms), testing::KilledBySignal(SIGABRT),
+        EXPECT_EXIT(comp.setWindow(ms), abortedProcess(),
                     failedCheck(kSetTimeLine, "ms > 0.0"))
             << "ms = " << ms;
     }
@@ -439,10 +439,10 @@ TEST_F(RmsCompressorDeathTest, SetSampleRateRejectsRatesNotAboveZero)
     BLSimpleComp& base = comp;
     for (double rate : {0.0, -1.0, kNaN})
     {
-        EXPECT_EXIT(comp.setSampleRate(rate), testing::KilledBySignal(SIGABRT),
+        EXPECT_EXIT(comp.setSampleRate(rate), abortedProcess(),
                     failedCheck(kSetSampleRateLine, "sampleRate > 0.0"))
             << "rate = " << rate;
-        EXPECT_EXIT(base.setSampleRate(rate), testing::KilledBySignal(SIGABRT),
+        EXPECT_EXIT(base.setSampleRate(rate), abortedProcess(),
                     failedCheck(kSetSampleRateLine, "sampleRate > 0.0"));
     }
 }

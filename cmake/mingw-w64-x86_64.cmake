@@ -1,0 +1,5 @@
+# 64-bit Windows (x64) with Debian's mingw-w64:
+#   cmake -S . -B build-windows-x64 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
+set(CMAKE_SYSTEM_PROCESSOR AMD64)
+set(KESTRUNE_MINGW_TRIPLET x86_64-w64-mingw32)
+include("${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake")

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Runs a Windows program under wine for CTest (CMAKE_CROSSCOMPILING_EMULATOR of the mingw-w64
+# toolchains). scripts/test-platforms.sh prepares the prefix and a persistent wine server before
+# CTest starts; run by hand, this does the same on first use. A server that wine itself starts
+# would inherit this program's pipes and hold CTest up until it exits, so the server is always
+# started here first, detached from every stream. Wine's console ends lines with CR LF; the CRs
+# are dropped from standard output so the GoogleTest list parser and CTest see plain lines.
+set -o pipefail
+export WINEDEBUG="${WINEDEBUG:--all}"
+prefix="${WINEPREFIX:-$HOME/.wine}"
+if [ ! -f "$prefix/system.reg" ]; then
+  wineboot -i </dev/null >/dev/null 2>&1
+fi
+# Exits at once when a server is already running; otherwise one that lives 10 s past its last client.
+wineserver -p10 </dev/null >/dev/null 2>&1
+wine "$@" | tr -d '\r'

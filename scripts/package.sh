@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Builds Kestrune for Linux x86_64, Linux i386, Windows x64 and Windows x86 and packs each into
+# dist/: Kestrune-<version>-<platform>.tar.gz (Linux) or .zip (Windows), holding one folder with
+# the stripped module, README.md and LICENSE. Each packed module is checked to export exactly
+# VSTPluginMain and to need only system libraries.
+#   scripts/package.sh [PLATFORM...]   (default: all four)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=platforms.sh
+source "$root/scripts/platforms.sh"
+"$root/scripts/setup-debian.sh"
+jobs=$(nproc)
+
+platforms=("$@")
+[ ${#platforms[@]} -eq 0 ] && platforms=("${kestrune_platforms[@]}")
+
+dist="$root/dist"
+mkdir -p "$dist"
+for platform in "${platforms[@]}"; do
+  build=$(platform_build_dir "$platform")
+  # An existing build folder (e.g. of test-platforms.sh) keeps its other settings, tests included;
+  # only the plug-in is built here.
+  configure_platform "$platform" >/dev/null
+  cmake --build "$build" -j "$jobs" --target Kestrune
+
+  version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+  case "$platform" in
+    windows-*) module=Kestrune.dll format=PE extension=zip ;;
+    *) module=Kestrune.so format=ELF extension=tar.gz ;;
+  esac
+  case "$platform" in
+    windows-x64) binutils=x86_64-w64-mingw32- ;;
+    windows-x86) binutils=i686-w64-mingw32- ;;
+    *) binutils= ;;
+  esac
+
+  name="Kestrune-$version-$platform"
+  stage="$build/package/$name"
+  rm -rf "$build/package"
+  mkdir -p "$stage"
+  cp "$build/$module" "$root/README.md" "$root/LICENSE" "$stage/"
+  "${binutils}strip" --strip-unneeded "$stage/$module"
+  for check in exports imports; do
+    cmake -DMODULE="$stage/$module" -DFORMAT=$format -DNM="${binutils}nm" -DOBJDUMP="${binutils}objdump" \
+          -DCHECK=$check -P "$root/tests/platform/CheckModuleFile.cmake"
+  done
+
+  archive="$dist/$name.$extension"
+  rm -f "$archive"
+  if [ "$extension" = zip ]; then
+    (cd "$build/package" && cmake -E tar cf "$archive" --format=zip "$name")
+  else
+    (cd "$build/package" && cmake -E tar czf "$archive" "$name")
+  fi
+  echo "packed $archive" >&2
+done
