@@ -1,0 +1,245 @@
+// A slow, plain model of Kestrune's whole audio path, written from the formulas: the parameter
+// mappings, the peak compressor and the block loop. The integration tests run it beside the real
+// module and compare every output sample bit for bit, so it shares no code with src/ and every
+// rounding step is a statement of its own, in the order the arithmetic is defined.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+namespace kref
+{
+
+// Added to the key before the logarithm and to the over amount before smoothing; also the rest
+// value of the envelope.
+constexpr double kBias = 1e-25;
+
+enum ParameterIndex : int
+{
+    kAttack = 0,
+    kRelease,
+    kRatio,
+    kUseSidechain,
+    kThreshold,
+    kMakeup,
+    kParameterCount
+};
+
+inline float floatFromBits(std::uint32_t bits)
+{
+    float value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+// Normalised defaults of a fresh instance; the attack and release bits map to 10 ms and 100 ms.
+inline float defaultNormalised(int index)
+{
+    static const std::uint32_t bits[kParameterCount] = {0x3DCAF477u, 0x3E4CA2DAu, 0x00000000u,
+                                                        0x00000000u, 0x3F800000u, 0x3F000000u};
+    return floatFromBits(bits[index]);
+}
+
+// --- mappings from a normalised value (already clamped to 0..1) --------------------------------
+// Single precision, float constants, the product before the sum; the threshold alone is computed
+// in double and rounded to float once.
+
+inline float attackMsFrom(float v)
+{
+    const float product = v * 99.9f;
+    return 0.1f + product;
+}
+
+inline float releaseMsFrom(float v)
+{
+    const float product = v * 499.9f;
+    return 0.1f + product;
+}
+
+inline float ratioFrom(float v)
+{
+    const float product = v * 9.0f;
+    return 1.0f + product;
+}
+
+inline bool useSidechainFrom(float v)
+{
+    return !(v < 0.5f);
+}
+
+inline float thresholdDBFrom(float v)
+{
+    if (v == 0.0f)
+        return -120.0f;
+    const double level = std::log10(static_cast<double>(v));
+    const double dB = 20.0 * level;
+    return static_cast<float>(3.0 * dB);
+}
+
+inline float makeupDBFrom(float v)
+{
+    const float product = v * 36.0f;
+    return product - 18.0f;
+}
+
+// --- the dynamics, in double ----------------------------------------------------------------
+
+// exp(-1000 / (ms * rate)): ms in milliseconds, rate in hertz, both > 0.
+inline double coefficient(double ms, double sampleRate)
+{
+    const double product = ms * sampleRate;
+    const double quotient = -1000.0 / product;
+    return std::exp(quotient);
+}
+
+inline double onePole(double state, double in, double coeff)
+{
+    const double difference = state - in;
+    const double scaled = difference * coeff;
+    return scaled + in;
+}
+
+inline double linearToDB(double lin)
+{
+    const double level = std::log10(lin);
+    return 20.0 * level;
+}
+
+inline double dBToLinear(double dB)
+{
+    const double exponent = dB / 20.0;
+    return std::pow(10.0, exponent);
+}
+
+// The larger magnitude; the second only when the first compares strictly less (a NaN in the
+// second channel alone is ignored, one in the first wins).
+inline double linkedKey(double a, double b)
+{
+    const double rect1 = std::fabs(a);
+    const double rect2 = std::fabs(b);
+    if (rect1 < rect2)
+        return rect2;
+    return rect1;
+}
+
+// One instance of the effect as the host sees its audio: parameters, sample rate, resume, blocks.
+struct ReferenceModel
+{
+    // What the host last set (after the clamp), and the engineering values mapped from it.
+    float normalised[kParameterCount] = {};
+    float attackMs = 0.0f;
+    float releaseMs = 0.0f;
+    float ratio = 0.0f;
+    bool useSidechain = false;
+    float thresholdDB = 0.0f;
+    float makeupDB = 0.0f;
+
+    double sampleRate = 44100.0;  // Hz
+    double envelope = kBias;      // smoothed over-threshold amount in dB, biased by kBias
+
+    // Lowest per-frame gain computed since construction (linear, makeup excluded): tells the
+    // tests whether a run really compressed.
+    double lowestGain = 1.0;
+
+    ReferenceModel()
+    {
+        for (int index = 0; index < kParameterCount; index++)
+            setParameter(index, defaultNormalised(index));
+    }
+
+    // Out-of-range values are clamped to 0..1; NaN and unknown indices change nothing.
+    void setParameter(int index, float value)
+    {
+        if (index < 0 || index >= kParameterCount || std::isnan(value))
+            return;
+        if (value < 0.0f)
+            value = 0.0f;
+        if (value > 1.0f)
+            value = 1.0f;
+        normalised[index] = value;
+        switch (index)
+        {
+        case kAttack: attackMs = attackMsFrom(value); break;
+        case kRelease: releaseMs = releaseMsFrom(value); break;
+        case kRatio: ratio = ratioFrom(value); break;
+        case kUseSidechain: useSidechain = useSidechainFrom(value); break;
+        case kThreshold: thresholdDB = thresholdDBFrom(value); break;
+        case kMakeup: makeupDB = makeupDBFrom(value); break;
+        default: break;
+        }
+    }
+
+    // Only a finite rate above 0 is taken; the envelope keeps its value either way.
+    void setSampleRate(float rate)
+    {
+        if (!(std::isfinite(rate) && rate > 0.0f))
+            return;
+        sampleRate = static_cast<double>(rate);
+    }
+
+    void resume() { envelope = kBias; }
+
+    double slope() const { return 1.0 / static_cast<double>(ratio); }
+
+    // The gain computer for one frame: advances the envelope and returns the linear gain.
+    double gainForKey(double key)
+    {
+        double k = std::fabs(key);
+        k = k + kBias;
+        const double keyDB = linearToDB(k);
+        double over = keyDB - static_cast<double>(thresholdDB);
+        if (over < 0.0)
+            over = 0.0;
+        // A non-finite over amount (NaN or infinite key) leaves the envelope where it is.
+        if (std::isfinite(over))
+        {
+            over = over + kBias;
+            double ms = static_cast<double>(releaseMs);
+            if (over > envelope)
+                ms = static_cast<double>(attackMs);
+            envelope = onePole(envelope, over, coefficient(ms, sampleRate));
+        }
+        const double amount = envelope - kBias;
+        const double reductionDB = (slope() - 1.0) * amount;
+        const double gain = dBToLinear(reductionDB);
+        if (gain < lowestGain)
+            lowestGain = gain;
+        return gain;
+    }
+
+    // One block with the host's channel layout: inputs main L, main R, side L, side R; outputs
+    // L, R. All reads of a frame come before its writes, so outputs may alias inputs.
+    void process(const float* const* inputs, float* const* outputs, int frames)
+    {
+        if (frames <= 0)
+            return;
+        const double makeupFactor = dBToLinear(static_cast<double>(makeupDB));
+        const bool keyedBySidechain = useSidechain;
+        for (int frame = 0; frame < frames; frame++)
+        {
+            const double in1 = static_cast<double>(inputs[0][frame]);
+            const double in2 = static_cast<double>(inputs[1][frame]);
+            double key;
+            if (keyedBySidechain)
+            {
+                const double sc1 = static_cast<double>(inputs[2][frame]);
+                const double sc2 = static_cast<double>(inputs[3][frame]);
+                key = linkedKey(sc1, sc2);
+            }
+            else
+            {
+                key = linkedKey(in1, in2);
+            }
+            const double gain = gainForKey(key);
+            const double compressed1 = in1 * gain;
+            const double compressed2 = in2 * gain;
+            const double out1 = compressed1 * makeupFactor;
+            const double out2 = compressed2 * makeupFactor;
+            outputs[0][frame] = static_cast<float>(out1);
+            outputs[1][frame] = static_cast<float>(out2);
+        }
+    }
+};
+
+}  // namespace kref
