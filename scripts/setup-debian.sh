@@ -11,6 +11,9 @@ packages=(
   g++-multilib libgtest-dev:i386
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix googletest
   wine wine64 wine32:i386
+  # real hosts that the tests load the module into: Ardour (VST scanner, headless luasession) and
+  # Qtractor's scanner, driven by Python scripts
+  ardour qtractor python3
 )
 
 # Packages of another architecture (name:arch) need that architecture in dpkg before apt-get
