@@ -285,8 +285,8 @@ def test(case, module, kestrune, work_dir):
         command = [kestrune, "render", input_wav, "-o", output, "--format", "float", "--plugin", module, "-q"]
         if sidechain:
             command += ["--sidechain", sidechain]
-        for name_, value in zip(hosttest.EXPECTED_PARAMETERS, values):
-            command += ["--param", "%s=%r" % (name_, value)]
+        for parameter, value in zip(hosttest.EXPECTED_PARAMETERS, values):
+            command += ["--param", "%s=%r" % (parameter, value)]
         code, text = hosttest.run(command)
         check(code == 0, "%s failed (exit code %s):\n%s" % (" ".join(command), code, text))
         return hosttest.Wav(output)
