@@ -1,6 +1,7 @@
 // Speaker-arrangement helpers: variable-length blocks from the array allocator.
 #include "AudioEffectX.h"
 
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -32,7 +33,10 @@ bool AudioEffectX::allocateArrangement(VstSpeakerArrangement** arrangement, VstI
         freeArrangement(*arrangement);
         *arrangement = nullptr;
     }
-    if (nbChannels < 0)
+    // On 32-bit targets a large count would wrap the block size into a small block.
+    if (nbChannels < 0 ||
+        static_cast<std::size_t>(nbChannels) >
+            (SIZE_MAX - offsetof(VstSpeakerArrangement, speakers)) / sizeof(VstSpeakerProperties))
         return false;
 
     char* block = new (std::nothrow) char[arrangementBytes(nbChannels)];
