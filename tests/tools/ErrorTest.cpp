@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
+#include <csignal>
 #include <fstream>
 
 namespace
@@ -168,6 +170,32 @@ TEST_F(ErrorTest, ExistingOutputSurvivesAFailedRender)
     check({"bad plug-in", {"render", "@/in.wav", "-o", "@/out.wav", "--plugin", KESTRUNE_BAD_MAGIC_MODULE_PATH},
            kFailure, "bad magic"});
     EXPECT_EQ(tooltest::readBytes(m_folder.file("out.wav")), "previous contents");
+}
+
+TEST_F(ErrorTest, InterruptedRenderLeavesNoPartialFile)
+{
+    // Interrupted at different moments, a render leaves either the complete output or nothing; its
+    // temporary file never stays behind.
+    const std::int64_t frames = 20 * 48000;
+    writeAudio(m_folder.file("long.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, 48000, frames,
+               [](std::int64_t i, int) { return 0.5 * std::sin(0.01 * static_cast<double>(i)); });
+    for (const int delayMs : {20, 100, 300})
+    {
+        for (const int signal : {SIGINT, SIGTERM})
+        {
+            SCOPED_TRACE(std::to_string(delayMs) + " ms, signal " + std::to_string(signal));
+            ::unlink(m_folder.file("out.wav").c_str());
+            tooltest::runToolInterrupted({"render", m_folder.file("long.wav"), "-o", m_folder.file("out.wav"),
+                                          "--block", "1", "--ratio", "4", "--threshold", "-20"},
+                                         delayMs, signal);
+            for (const std::string& entry : m_folder.entries())
+                EXPECT_EQ(entry.find(".partial-"), std::string::npos) << entry;
+            if (tooltest::fileExists(m_folder.file("out.wav")))
+            {
+                EXPECT_EQ(tooltest::readAudio(m_folder.file("out.wav")).frames(), frames);
+            }
+        }
+    }
 }
 
 }  // namespace

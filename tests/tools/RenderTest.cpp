@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -278,6 +279,18 @@ TEST(Render, OutputFormatFollowsTheExtensionAndFormatOption)
     const Audio vorbis = readAudio(folder.file("out.ogg"));
     EXPECT_EQ(vorbis.info.format, SF_FORMAT_OGG | SF_FORMAT_VORBIS);
     EXPECT_EQ(vorbis.frames(), kRate / 4);
+
+    // Integer outputs clip what goes beyond full scale, and say how much.
+    result = runTool({"render", folder.file("in.wav"), "-o", folder.file("loud.wav"), "--format", "pcm16",
+                      "--makeup", "18"});
+    expectSuccess(result);
+    EXPECT_NE(result.err.find("samples beyond full scale were clipped in " + folder.file("loud.wav") +
+                              " (16-bit PCM)"),
+              std::string::npos)
+        << result.err;
+    const std::vector<int> loud = tooltest::readIntegers(folder.file("loud.wav"));
+    EXPECT_EQ(*std::max_element(loud.begin(), loud.end()), 32767 * 65536);
+    EXPECT_EQ(*std::min_element(loud.begin(), loud.end()), -32768 * 65536);
 
     // A compressed input is read as well.
     expectSuccess(runTool({"render", folder.file("out.ogg"), "-o", folder.file("from-ogg.wav")}));

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <pty.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -123,6 +124,32 @@ RunResult runTool(const std::vector<std::string>& arguments)
     {
     }
     return {exitCodeOf(status), readBytes(outPath), readBytes(errPath)};
+}
+
+int runToolInterrupted(const std::vector<std::string>& arguments, int delayMs, int signal)
+{
+    std::vector<std::string> words = {KESTRUNE_TOOL_PATH};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv = argumentVector(words);
+    const pid_t child = ::fork();
+    if (child < 0)
+        throw std::runtime_error("fork failed");
+    if (child == 0)
+    {
+        const int devNull = ::open("/dev/null", O_RDWR);
+        ::dup2(devNull, STDIN_FILENO);
+        ::dup2(devNull, STDOUT_FILENO);
+        ::dup2(devNull, STDERR_FILENO);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::usleep(static_cast<useconds_t>(delayMs) * 1000);
+    ::kill(child, signal);
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR)
+    {
+    }
+    return exitCodeOf(status);
 }
 
 RunResult runToolOnTerminal(const std::vector<std::string>& arguments)

@@ -20,6 +20,9 @@ struct RunResult
 
 // Runs kestrune with the arguments, stdin from /dev/null, stdout and stderr captured.
 RunResult runTool(const std::vector<std::string>& arguments);
+// Starts kestrune, sends it `signal` after `delayMs` milliseconds and waits for it to end. Returns
+// the exit code, or -1 when the signal ended it.
+int runToolInterrupted(const std::vector<std::string>& arguments, int delayMs, int signal);
 // Runs kestrune with stdin, stdout and stderr on a pseudo-terminal; returns everything it wrote.
 RunResult runToolOnTerminal(const std::vector<std::string>& arguments);
 

@@ -4,6 +4,8 @@
 #include "AtomicFile.h"
 #include "AudioFile.h"
 #include "Demo.h"
+#include "Effect.h"
+#include "Plot.h"
 #include "Progress.h"
 #include "Render.h"
 #include "ToolError.h"
@@ -121,6 +123,11 @@ TEST(OutputFormat, ExtensionChoosesTheContainerAndTheInputTheSamples)
               SF_FORMAT_AIFF | SF_FORMAT_PCM_16);
     EXPECT_EQ(chooseOutputFormat("out.ogg", 0, floatWav, 2, 48000, nullptr), SF_FORMAT_OGG | SF_FORMAT_VORBIS);
     EXPECT_EQ(chooseOutputFormat("out.opus", 0, floatWav, 2, 48000, nullptr), SF_FORMAT_OGG | SF_FORMAT_OPUS);
+    // A codec stays in its own container; elsewhere the samples become PCM.
+    EXPECT_EQ(chooseOutputFormat("out.wav", 0, SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, 2, 48000, nullptr),
+              SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+    EXPECT_EQ(chooseOutputFormat("out.mp3", 0, SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, 2, 48000, nullptr),
+              SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III);
     EXPECT_THROW(chooseOutputFormat("out.mp4", 0, floatWav, 2, 48000, nullptr), UsageError);
     EXPECT_THROW(chooseOutputFormat("out.flac", SF_FORMAT_DOUBLE, floatWav, 2, 48000, nullptr), UsageError);
 }
@@ -186,6 +193,38 @@ TEST(ProgressLine, FitsTheTerminalAndShowsTheShareDone)
     }
     EXPECT_NE(formatProgressLine("x", 20.0, 16.0, 80).find("100%"), std::string::npos);
     EXPECT_LE(formatProgressLine("a long label", 1.0, 2.0, 10).size(), 9u);
+}
+
+TEST(TransferCurve, MeasuredThroughTheModuleFollowsTheHardKnee)
+{
+    // Square waves give the peak detector a steady key, so every measured point lies on
+    // T + (L - T)/R + makeup, computed here independently of the tool.
+    Effect effect(loadModule(KESTRUNE_MODULE_PATH));
+    const float threshold = -30.0f;
+    const float ratio = 4.0f;
+    const float makeup = 2.0f;
+    const std::vector<ParameterSetting> settings = {
+        {VAZiro::kAttack, VAZiro::attackToNormalised(0.5f)},
+        {VAZiro::kRelease, VAZiro::releaseToNormalised(20.0f)},
+        {VAZiro::kRatio, VAZiro::ratioToNormalised(ratio)},
+        {VAZiro::kThreshold, VAZiro::thresholdToNormalised(threshold)},
+        {VAZiro::kMakeup, VAZiro::makeupToNormalised(makeup)},
+    };
+    const CurvePicture curve = measureTransferCurve(effect, settings, true);
+    ASSERT_EQ(curve.points.size(), 81u);
+    EXPECT_TRUE(curve.hasThreshold);
+    EXPECT_EQ(curve.thresholdDb, threshold);
+    for (const CurvePoint& point : curve.points)
+    {
+        const double over = std::max(0.0, point.inputDb - threshold);
+        const double expected = point.inputDb - over + over / ratio + makeup;
+        EXPECT_NEAR(point.steadyDb, expected, 0.01) << "input " << point.inputDb;
+        EXPECT_NEAR(point.idealDb, expected, 1e-9) << "input " << point.inputDb;
+        // The sine's key dips at zero crossings: never more reduction than the steady level.
+        EXPECT_GE(point.sineDb, point.steadyDb - 0.01) << "input " << point.inputDb;
+    }
+    EXPECT_NEAR(curve.points.front().inputDb, -80.0, 1e-5);
+    EXPECT_NEAR(curve.points.back().inputDb, 0.0, 1e-5);
 }
 
 TEST(DemoSynthesis, IsTheSameEveryTimeAtTheStatedLevels)

@@ -78,6 +78,7 @@ const std::map<std::string, int>& majorFormatsByExtension()
         table.emplace("ogg", SF_FORMAT_OGG);
         table.emplace("oga", SF_FORMAT_OGG);
         table.emplace("opus", SF_FORMAT_OGG);
+        table.emplace("mp3", SF_FORMAT_MPEG);
         return table;
     }();
     return formats;
@@ -343,10 +344,18 @@ int chooseOutputFormat(const std::string& path, int requestedSubtype, int inputF
     }
 
     const int inputSubtype = inputFormat & SF_FORMAT_SUBMASK;
+    // A codec is only kept within its own container: libsndfile accepts some foreign pairings
+    // (MPEG in WAV) in its format check and then cannot write them.
+    const bool plainSamples = integerBits(inputSubtype) != 0 || inputSubtype == SF_FORMAT_FLOAT ||
+                              inputSubtype == SF_FORMAT_DOUBLE;
+    const bool keepInputSubtype = plainSamples || (inputFormat & SF_FORMAT_TYPEMASK) == major;
     std::vector<int> candidates;
     if (extension == "opus")
         candidates.push_back(SF_FORMAT_OPUS);
-    candidates.push_back(inputSubtype);
+    if (major == SF_FORMAT_MPEG)
+        candidates.push_back(SF_FORMAT_MPEG_LAYER_III);
+    if (keepInputSubtype)
+        candidates.push_back(inputSubtype);
     for (const int subtype : {SF_FORMAT_PCM_24, SF_FORMAT_PCM_16, SF_FORMAT_FLOAT, SF_FORMAT_VORBIS,
                               SF_FORMAT_MPEG_LAYER_III})
         candidates.push_back(subtype);

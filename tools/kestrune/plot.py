@@ -115,11 +115,12 @@ def draw_curve(meta, columns, png):
     figure.suptitle("%s\n%s" % (meta.get("title", ""), meta.get("settings", "")), fontsize=10)
     level = columns["input_db"]
     axes.plot(level, level, color="#cccccc", linewidth=1.0, label="unity (no compression)")
+    axes.plot(level, columns["steady_db"], color=OUTPUT_COLOUR, linewidth=3.0, alpha=0.6,
+              label="measured, steady level (square wave)")
     ideal = columns["ideal_db"]
     if any(v == v for v in ideal):
-        axes.plot(level, ideal, color="#555555", linestyle="--", linewidth=1.2, label="ideal hard knee")
-    axes.plot(level, columns["steady_db"], color=OUTPUT_COLOUR, linewidth=2.0, marker="o", markersize=2.5,
-              label="measured, steady level (square wave)")
+        # Drawn over the measurement: where the two agree the dashes run along the measured line.
+        axes.plot(level, ideal, color="black", linestyle="--", linewidth=1.0, zorder=4, label="ideal hard knee")
     axes.plot(level, columns["sine_db"], color=KEY_COLOUR, linewidth=1.2, linestyle=":",
               label="measured, 1 kHz sine (peak)")
     if threshold == threshold:
