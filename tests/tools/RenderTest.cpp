@@ -328,6 +328,12 @@ TEST(Render, ParameterNameSetsKestruneNormalisedValues)
                            "--threshold", threshold}));
     EXPECT_EQ(tooltest::readBytes(folder.file("a.wav")), tooltest::readBytes(folder.file("b.wav")));
     EXPECT_NE(readAudio(folder.file("a.wav")).samples, readAudio(folder.file("in.wav")).samples);
+
+    // "use SC" on without a sidechain file: the key is the silence on inputs 3 and 4, so even a
+    // hard setting leaves the input untouched.
+    expectSuccess(runTool({"render", folder.file("in.wav"), "-o", folder.file("c.wav"), "--param", "use SC=1",
+                           "--ratio", "10", "--threshold", "-60"}));
+    EXPECT_EQ(readAudio(folder.file("c.wav")).samples, readAudio(folder.file("in.wav")).samples);
 }
 
 }  // namespace

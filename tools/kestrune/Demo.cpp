@@ -346,7 +346,7 @@ void runDemo(const DemoOptions& options)
         RenderPicture picture;
         picture.title = std::string("Kestrune demo: music.wav ") + render.keyedBy;
         picture.settings = describeSettings(effect);
-        picture.keyedBySidechain = render.sidechainKeyed;
+        picture.keyedBySidechain = renderer.keyedBySidechain();
         picture.hasThreshold = effect.hasKestruneParameters();
         picture.thresholdDb = effect.engineering(VAZiro::kThreshold);
         picture.gain = renderer.gainMeasurement();

@@ -177,10 +177,11 @@ void Renderer::run(FrameSource& main, SidechainFeed* sidechain, FrameSink* sink,
 
     m_effect.apply(m_settings.parameters);
     m_effect.start(sampleRate, m_settings.blockSize);
-    // The key is the sidechain only when the effect listens to it.
-    const bool keyedBySidechain =
-        sidechain != nullptr &&
-        (!m_effect.hasKestruneParameters() || m_effect.engineering(VAZiro::kUseSidechain) != 0.0f);
+    // What keys the compressor: for Kestrune its switch decides (with no sidechain file it then
+    // hears the silence on inputs 3 and 4); another effect is assumed to listen to a sidechain given.
+    m_keyedBySidechain = m_effect.hasKestruneParameters()
+                             ? m_effect.engineering(VAZiro::kUseSidechain) != 0.0f
+                             : sidechain != nullptr;
 
     std::unique_ptr<Effect> probe;
     if (m_gainMeasurement == GainMeasurement::Probe)
@@ -195,9 +196,7 @@ void Renderer::run(FrameSource& main, SidechainFeed* sidechain, FrameSink* sink,
 
     std::vector<float> inputLeft(block), inputRight(block), sideLeft(block), sideRight(block);
     std::vector<float> outputLeft(block), outputRight(block), gain(block), gainRight(block);
-    std::vector<float> ones(block, 1.0f);
-    const std::vector<float> silence(block, 0.0f);
-    std::vector<float> silentLeft(silence), silentRight(silence);
+    std::vector<float> ones(block), silentLeft(block), silentRight(block);
 
     ProgressBar progress(m_settings.label, main.frames(), sampleRate, m_settings.quiet);
     for (;;)
@@ -211,15 +210,15 @@ void Renderer::run(FrameSource& main, SidechainFeed* sidechain, FrameSink* sink,
         else
         {
             // An effect may write into its inputs; give it fresh silence every block.
-            std::copy(silence.begin(), silence.end(), silentLeft.begin());
-            std::copy(silence.begin(), silence.end(), silentRight.begin());
+            std::fill(silentLeft.begin(), silentLeft.end(), 0.0f);
+            std::fill(silentRight.begin(), silentRight.end(), 0.0f);
         }
-        float* keyLeft = keyedBySidechain ? sideLeft.data() : inputLeft.data();
-        float* keyRight = keyedBySidechain ? sideRight.data() : inputRight.data();
+        float* sidechainLeft = sidechain != nullptr ? sideLeft.data() : silentLeft.data();
+        float* sidechainRight = sidechain != nullptr ? sideRight.data() : silentRight.data();
+        float* keyLeft = m_keyedBySidechain ? sidechainLeft : inputLeft.data();
+        float* keyRight = m_keyedBySidechain ? sidechainRight : inputRight.data();
 
-        float* inputs[4] = {inputLeft.data(), inputRight.data(),
-                            sidechain != nullptr ? sideLeft.data() : silentLeft.data(),
-                            sidechain != nullptr ? sideRight.data() : silentRight.data()};
+        float* inputs[4] = {inputLeft.data(), inputRight.data(), sidechainLeft, sidechainRight};
         float* outputs[2] = {outputLeft.data(), outputRight.data()};
         m_effect.instance().process(inputs, outputs, count);
 

@@ -165,6 +165,8 @@ public:
     Renderer(Effect& effect, RenderSettings settings);
 
     GainMeasurement gainMeasurement() const { return m_gainMeasurement; }
+    // After run(): whether the sidechain inputs keyed the compressor rather than the main input.
+    bool keyedBySidechain() const { return m_keyedBySidechain; }
 
     // Applies the parameters, starts the effect at the main source's rate and renders all of it.
     // sidechain and sink may be null.
@@ -175,6 +177,7 @@ private:
     Effect& m_effect;
     RenderSettings m_settings;
     GainMeasurement m_gainMeasurement = GainMeasurement::None;
+    bool m_keyedBySidechain = false;
 };
 
 // RMS and peak of input and output over both channels, and the largest gain reduction.

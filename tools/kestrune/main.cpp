@@ -121,9 +121,7 @@ void runRender(const RenderOptions& options)
                             (sidechain ? " keyed by " + fileName(options.sidechain) : std::string());
         description.settings = describeSettings(effect);
         description.hasThreshold = effect.hasKestruneParameters();
-        description.keyedBySidechain =
-            sidechain != nullptr &&
-            (!effect.hasKestruneParameters() || effect.engineering(VAZiro::kUseSidechain) != 0.0f);
+        description.keyedBySidechain = renderer.keyedBySidechain();
         if (description.hasThreshold)
             description.thresholdDb = effect.engineering(VAZiro::kThreshold);
         description.gain = renderer.gainMeasurement();

@@ -98,7 +98,8 @@ def draw_render(meta, columns, png):
         gain.set_ylim(min(lowest * 1.1, -1.0), 0.5)
         how = ("measured through a probe instance" if gain_method == "probe"
                else "estimated as output / input peak")
-        gain.set_title("gain reduction as applied (%s), largest %.1f dB" % (how, -lowest), fontsize=10, loc="left")
+        largest = max(0.0, -lowest)  # never "-0.0"
+        gain.set_title("gain reduction as applied (%s), largest %.1f dB" % (how, largest), fontsize=10, loc="left")
         gain.set_ylabel("gain (dB)")
         gain.grid(True, alpha=0.3)
 
