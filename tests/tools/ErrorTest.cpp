@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <csignal>
+#include <cstdlib>
 #include <fstream>
 
 namespace
@@ -160,6 +161,16 @@ TEST_F(ErrorTest, PlugIns)
     };
     for (const ErrorCase& c : cases)
         check(c);
+}
+
+TEST_F(ErrorTest, PicturesWithoutPython)
+{
+    // When the drawing fails, render --plot writes neither the picture nor the audio.
+    ::setenv("KESTRUNE_PYTHON", "/nonexistent/python3", 1);
+    check({"render with a picture", {"render", "@/in.wav", "-o", "@/out.wav", "--plot", "@/out.png"}, kFailure,
+           "plotting failed: cannot run /nonexistent/python3: No such file or directory"});
+    check({"curve", {"curve", "-o", "@/curve.png", "--attack", "1", "--release", "1"}, kFailure, "plotting failed"});
+    ::unsetenv("KESTRUNE_PYTHON");
 }
 
 TEST_F(ErrorTest, ExistingOutputSurvivesAFailedRender)
