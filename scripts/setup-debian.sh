@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build make binutils pkg-config
   libgtest-dev
+  # the kestrune tool: audio files, sidechain resampling, argument parsing, plots
+  libsndfile1-dev libsamplerate0-dev libcli11-dev python3-matplotlib
   # the other platforms: Linux i386 (multilib compiler, i386 GoogleTest), Windows x64 and x86
   # (mingw-w64 with posix threads, GoogleTest sources) and wine to run the Windows test programs
   g++-multilib libgtest-dev:i386
