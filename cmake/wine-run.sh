@@ -8,9 +8,10 @@
 set -o pipefail
 export WINEDEBUG="${WINEDEBUG:--all}"
 prefix="${WINEPREFIX:-$HOME/.wine}"
-if [ ! -f "$prefix/system.reg" ]; then
-  wineboot -i </dev/null >/dev/null 2>&1
-fi
+mkdir -p "$prefix"
 # Exits at once when a server is already running; otherwise one that lives 10 s past its last client.
 wineserver -p10 </dev/null >/dev/null 2>&1
+if [ ! -d "$prefix/drive_c/windows/system32" ]; then
+  wineboot -i </dev/null >/dev/null 2>&1
+fi
 wine "$@" | tr -d '\r'

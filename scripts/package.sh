@@ -19,8 +19,12 @@ mkdir -p "$dist"
 for platform in "${platforms[@]}"; do
   build=$(platform_build_dir "$platform")
   # An existing build folder (e.g. of test-platforms.sh) keeps its other settings, tests included;
-  # only the plug-in is built here.
-  configure_platform "$platform" >/dev/null
+  # a new one is made without tests. Only the plug-in is built here.
+  if [ -f "$build/CMakeCache.txt" ]; then
+    configure_platform "$platform" >/dev/null
+  else
+    configure_platform "$platform" -DKESTRUNE_BUILD_TESTS=OFF >/dev/null
+  fi
   cmake --build "$build" -j "$jobs" --target Kestrune
 
   version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")

@@ -33,13 +33,16 @@ configure_platform() {
 }
 
 # The wine prefix and server for the Windows test programs. The server is started persistent and
-# detached from every stream before CTest runs: one that a test started would inherit CTest's
-# pipes and hold it up. stop_wine ends it.
+# detached from every stream before anything else runs in the prefix: one that wineboot or a test
+# started would inherit their pipes, hold CTest up and end a few seconds after each program.
+# stop_wine ends it.
 start_wine() {
   export WINEPREFIX="${KESTRUNE_WINEPREFIX:-$root/build-wine}"
   export WINEDEBUG=-all
-  wineboot -i </dev/null >/dev/null 2>&1
+  mkdir -p "$WINEPREFIX"
+  wineserver -k </dev/null >/dev/null 2>&1 || true  # a server left behind by an earlier run
   wineserver -p </dev/null >/dev/null 2>&1
+  wineboot -i </dev/null >/dev/null 2>&1
   wine cmd /c exit </dev/null >/dev/null 2>&1
 }
 

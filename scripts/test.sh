@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs the whole test suite twice: a normal optimised build, then a build
-# with AddressSanitizer and UndefinedBehaviorSanitizer.
+# with AddressSanitizer and UndefinedBehaviorSanitizer; then on the other platforms (Linux i386,
+# Windows x64 and x86 under wine) and packs the four release archives (scripts/test-platforms.sh).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup-debian.sh"
@@ -20,3 +21,7 @@ echo "== AddressSanitizer + UndefinedBehaviorSanitizer build ==" >&2
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 run_suite "$root/build-sanitize" -DCMAKE_BUILD_TYPE=Debug -DKESTRUNE_SANITIZE=ON
+
+echo "== Linux i386, Windows x64, Windows x86; release archives ==" >&2
+unset ASAN_OPTIONS UBSAN_OPTIONS
+"$root/scripts/test-platforms.sh"
