@@ -1,5 +1,7 @@
 #include "VstHost.h"
 
+#include "AEffectX.h"
+
 #if defined(_WIN32)
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -19,10 +21,6 @@ namespace khost
 
 namespace
 {
-
-// Host callback opcodes answered here that the base interface header does not name.
-constexpr VstInt32 audioMasterGetSampleRate = 16;
-constexpr VstInt32 audioMasterGetBlockSize = 17;
 
 // Room for a text query. Hosts pass a zeroed buffer much larger than kVstMaxParamStrLen because
 // effects routinely write longer texts.
