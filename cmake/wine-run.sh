@@ -6,10 +6,14 @@
 # started here first, detached from every stream. Wine's console ends lines with CR LF; the CRs
 # are dropped from standard output so the GoogleTest list parser and CTest see plain lines.
 #
-# Wine 8's 32-bit loader now and then dies of SIGSEGV while a finished program exits (about one
-# run in 300 when several run at once). A Windows program's own crash never looks like that (wine
-# turns it into an exception exit code), so such a run is repeated, at most twice, with a note on
-# standard error; only the output of the last run reaches standard output.
+# Two failures of wine itself, seen about once in 100 to 300 runs when several run at once, make
+# the run repeat, at most twice, with a note on standard error (only the output of the last run
+# reaches standard output):
+# - wine's 32-bit loader dies of SIGSEGV while a finished program exits; a Windows program's own
+#   crash never looks like that, wine turns it into an exception exit code;
+# - CreateProcess fails when GoogleTest starts a death test's child process. GoogleTest then
+#   aborts the test program (exit code 3) after writing "CHECK failed: ... CreateProcessA ..." to
+#   the standard error it was capturing into a gte*.tmp file of the prefix's temp folder.
 set -o pipefail
 export WINEDEBUG="${WINEDEBUG:--all}"
 prefix="${WINEPREFIX:-$HOME/.wine}"
@@ -20,16 +24,37 @@ if [ ! -d "$prefix/drive_c/windows/system32" ]; then
   wineboot -i </dev/null >/dev/null 2>&1
 fi
 
+# Prints and removes the notes of death-test children that could not be started since the stamp.
+death_test_start_failures() {
+  local note
+  find "$prefix"/drive_c/users/*/Temp -maxdepth 1 -name 'gte*.tmp' -newer "$1" 2>/dev/null |
+    while read -r note; do
+      if grep -qs "CHECK failed: File .*gtest-death-test.cc.*CreateProcess" "$note"; then
+        cat "$note"
+        rm -f "$note"
+      fi
+    done
+}
+
 output=$(mktemp)
-trap 'rm -f "$output"' EXIT
-readonly sigsegv_status=139
+stamp=$(mktemp)
+trap 'rm -f "$output" "$stamp"' EXIT
+readonly sigsegv_status=139 abort_status=3
 for attempt in 1 2 3; do
+  touch "$stamp"
   wine "$@" >"$output"
   status=$?
-  if [ "$status" -ne "$sigsegv_status" ] || [ "$attempt" -eq 3 ]; then
+  reason=""
+  if [ "$status" -eq "$sigsegv_status" ]; then
+    reason="wine died of SIGSEGV"
+  elif [ "$status" -eq "$abort_status" ]; then
+    failure=$(death_test_start_failures "$stamp")
+    [ -n "$failure" ] && reason="wine could not start a death test's child ($failure)"
+  fi
+  if [ -z "$reason" ] || [ "$attempt" -eq 3 ]; then
     break
   fi
-  echo "wine-run.sh: wine died of SIGSEGV running $* (attempt $attempt of 3); running it again" >&2
+  echo "wine-run.sh: $reason running $* (attempt $attempt of 3); running it again" >&2
 done
 tr -d '\r' <"$output"
 exit "$status"
