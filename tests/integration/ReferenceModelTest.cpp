@@ -454,7 +454,7 @@ TEST(ReferenceModelAnchors, DefaultsMapToTheirEngineeringValues)
     EXPECT_FALSE(model.useSidechain);
     EXPECT_EQ(model.thresholdDB, 0.0f);
     EXPECT_EQ(model.makeupDB, 0.0f);
-    EXPECT_EQ(kref::dBToLinear(static_cast<double>(model.makeupDB)), 1.0);
+    EXPECT_EQ(dynref::toLin(static_cast<double>(model.makeupDB)), 1.0);
     EXPECT_EQ(model.sampleRate, 44100.0);
 }
 
@@ -486,9 +486,9 @@ TEST(ReferenceModelAnchors, MappingsAtTheirEnds)
 TEST(ReferenceModelAnchors, CoefficientsMatchTheirDecimalValues)
 {
     // The decimal expansions carry 16 significant digits: 1e-16 covers their rounding.
-    EXPECT_NEAR(kref::coefficient(10.0, 44100.0), 0.9977349953069204, 1e-16);
-    EXPECT_NEAR(kref::coefficient(100.0, 44100.0), 0.9997732683378947, 1e-16);
-    EXPECT_NEAR(kref::coefficient(0.1, 44100.0), 0.7971141629458125, 1e-16);
+    EXPECT_NEAR(dynref::coefficient(10.0, 44100.0), 0.9977349953069204, 1e-16);
+    EXPECT_NEAR(dynref::coefficient(100.0, 44100.0), 0.9997732683378947, 1e-16);
+    EXPECT_NEAR(dynref::coefficient(0.1, 44100.0), 0.7971141629458125, 1e-16);
 }
 
 TEST(ReferenceModelAnchors, SilenceLeavesTheEnvelopeAtRest)
@@ -498,16 +498,17 @@ TEST(ReferenceModelAnchors, SilenceLeavesTheEnvelopeAtRest)
     model.setParameter(kref::kThreshold, 0.001f);  // -180 dB, still above silence's -500 dB
     for (int i = 0; i < 1000; i++)
         EXPECT_EQ(model.gainForKey(0.0), 1.0);
-    EXPECT_EQ(model.envelope, kref::kBias);
+    EXPECT_EQ(model.dynamics.envelope, dynref::kOffset);
 }
 
 TEST(ReferenceModelAnchors, FourToOneStepResponse)
 {
     ReferenceModel model;
     model.ratio = 4.0f;                                   // slope 0.25
+    model.configureDynamics();
     const double key = std::pow(10.0, 6.0 / 20.0);        // 6 dB over a 0 dB threshold
     const double first = model.gainForKey(key);
-    EXPECT_NEAR(model.envelope - kref::kBias, 6.0 * (1.0 - 0.9977349953069204), 1e-12);
+    EXPECT_NEAR(model.dynamics.envelope - dynref::kOffset, 6.0 * (1.0 - 0.9977349953069204), 1e-12);
     EXPECT_NEAR(20.0 * std::log10(first), -0.75 * 6.0 * (1.0 - 0.9977349953069204), 1e-12);
     double gain = first;
     for (int i = 0; i < 44100; i++)  // one second: 100 attack time constants
@@ -545,16 +546,16 @@ TEST(ReferenceModelAnchors, NonFiniteKeysKeepTheEnvelope)
     model.setParameter(kref::kRatio, 1.0f);
     model.setParameter(kref::kThreshold, 0.1f);  // -60 dB
     model.gainForKey(0.5);
-    const double held = model.envelope;
-    const double heldGain = kref::dBToLinear((model.slope() - 1.0) * (held - kref::kBias));
+    const double held = model.dynamics.envelope;
+    const double heldGain = dynref::toLin((model.dynamics.slope - 1.0) * (held - dynref::kOffset));
     EXPECT_EQ(model.gainForKey(kNaN), heldGain);
     EXPECT_EQ(model.gainForKey(kInf), heldGain);
     EXPECT_EQ(model.gainForKey(-kInf), heldGain);
-    EXPECT_EQ(model.envelope, held);
+    EXPECT_EQ(model.dynamics.envelope, held);
     // The link ignores a NaN in the second channel only.
-    EXPECT_EQ(kref::linkedKey(0.5, -0.7), 0.7);
-    EXPECT_EQ(kref::linkedKey(-0.5, kNaN), 0.5);
-    EXPECT_TRUE(std::isnan(kref::linkedKey(kNaN, 0.5)));
+    EXPECT_EQ(dynref::Compressor::link(0.5, -0.7), 0.7);
+    EXPECT_EQ(dynref::Compressor::link(-0.5, kNaN), 0.5);
+    EXPECT_TRUE(std::isnan(dynref::Compressor::link(kNaN, 0.5)));
 }
 
 // --- the module against the model ---------------------------------------------------------------
@@ -656,7 +657,7 @@ TEST(ModuleAgainstModel, ResumeMidStreamResetsTheEnvelope)
     while (session.position() < half)
         session.process(static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(nextBlockSize(blocks, 0)),
                                                                half - session.position())));
-    ASSERT_GT(session.model().envelope, 20.0) << "the envelope should be deep in compression here";
+    ASSERT_GT(session.model().dynamics.envelope, 20.0) << "the envelope should be deep in compression here";
     session.resume();
     while (!session.finished())
         session.process(nextBlockSize(blocks, 0));
@@ -784,7 +785,7 @@ TEST(ModuleAgainstModel, NonFiniteKeySamples)
         drive(session, random, rate, schedule);
         EXPECT_GT(injected, 100);
         EXPECT_TRUE(session.matchesModel());
-        EXPECT_TRUE(std::isfinite(session.model().envelope));
+        EXPECT_TRUE(std::isfinite(session.model().dynamics.envelope));
 
         std::size_t finiteFrames = 0;
         for (std::size_t frame = 0; frame < signal.frames; frame++)

@@ -8,12 +8,10 @@
 #include <cstdint>
 #include <cstring>
 
+#include "DynamicsReference.h"
+
 namespace kref
 {
-
-// Added to the key before the logarithm and to the over amount before smoothing; also the rest
-// value of the envelope.
-constexpr double kBias = 1e-25;
 
 enum ParameterIndex : int
 {
@@ -83,46 +81,6 @@ inline float makeupDBFrom(float v)
     return product - 18.0f;
 }
 
-// --- the dynamics, in double ----------------------------------------------------------------
-
-// exp(-1000 / (ms * rate)): ms in milliseconds, rate in hertz, both > 0.
-inline double coefficient(double ms, double sampleRate)
-{
-    const double product = ms * sampleRate;
-    const double quotient = -1000.0 / product;
-    return std::exp(quotient);
-}
-
-inline double onePole(double state, double in, double coeff)
-{
-    const double difference = state - in;
-    const double scaled = difference * coeff;
-    return scaled + in;
-}
-
-inline double linearToDB(double lin)
-{
-    const double level = std::log10(lin);
-    return 20.0 * level;
-}
-
-inline double dBToLinear(double dB)
-{
-    const double exponent = dB / 20.0;
-    return std::pow(10.0, exponent);
-}
-
-// The larger magnitude; the second only when the first compares strictly less (a NaN in the
-// second channel alone is ignored, one in the first wins).
-inline double linkedKey(double a, double b)
-{
-    const double rect1 = std::fabs(a);
-    const double rect2 = std::fabs(b);
-    if (rect1 < rect2)
-        return rect2;
-    return rect1;
-}
-
 // One instance of the effect as the host sees its audio: parameters, sample rate, resume, blocks.
 struct ReferenceModel
 {
@@ -136,7 +94,7 @@ struct ReferenceModel
     float makeupDB = 0.0f;
 
     double sampleRate = 44100.0;  // Hz
-    double envelope = kBias;      // smoothed over-threshold amount in dB, biased by kBias
+    dynref::Compressor dynamics;  // coefficients, threshold, slope and the running envelope
 
     // Lowest per-frame gain computed since construction (linear, makeup excluded): tells the
     // tests whether a run really compressed.
@@ -168,6 +126,15 @@ struct ReferenceModel
         case kMakeup: makeupDB = makeupDBFrom(value); break;
         default: break;
         }
+        configureDynamics();
+    }
+
+    // The compressor holds times as coefficients and the ratio as the slope 1/R.
+    void configureDynamics()
+    {
+        dynamics.setRate(static_cast<double>(attackMs), static_cast<double>(releaseMs), sampleRate);
+        dynamics.thresholdDB = static_cast<double>(thresholdDB);
+        dynamics.slope = 1.0 / static_cast<double>(ratio);
     }
 
     // Only a finite rate above 0 is taken; the envelope keeps its value either way.
@@ -176,33 +143,15 @@ struct ReferenceModel
         if (!(std::isfinite(rate) && rate > 0.0f))
             return;
         sampleRate = static_cast<double>(rate);
+        configureDynamics();
     }
 
-    void resume() { envelope = kBias; }
-
-    double slope() const { return 1.0 / static_cast<double>(ratio); }
+    void resume() { dynamics.envelope = dynref::kOffset; }
 
     // The gain computer for one frame: advances the envelope and returns the linear gain.
     double gainForKey(double key)
     {
-        double k = std::fabs(key);
-        k = k + kBias;
-        const double keyDB = linearToDB(k);
-        double over = keyDB - static_cast<double>(thresholdDB);
-        if (over < 0.0)
-            over = 0.0;
-        // A non-finite over amount (NaN or infinite key) leaves the envelope where it is.
-        if (std::isfinite(over))
-        {
-            over = over + kBias;
-            double ms = static_cast<double>(releaseMs);
-            if (over > envelope)
-                ms = static_cast<double>(attackMs);
-            envelope = onePole(envelope, over, coefficient(ms, sampleRate));
-        }
-        const double amount = envelope - kBias;
-        const double reductionDB = (slope() - 1.0) * amount;
-        const double gain = dBToLinear(reductionDB);
+        const double gain = dynamics.gain(key);
         if (gain < lowestGain)
             lowestGain = gain;
         return gain;
@@ -214,7 +163,7 @@ struct ReferenceModel
     {
         if (frames <= 0)
             return;
-        const double makeupFactor = dBToLinear(static_cast<double>(makeupDB));
+        const double makeupFactor = dynref::toLin(static_cast<double>(makeupDB));
         const bool keyedBySidechain = useSidechain;
         for (int frame = 0; frame < frames; frame++)
         {
@@ -225,11 +174,11 @@ struct ReferenceModel
             {
                 const double sc1 = static_cast<double>(inputs[2][frame]);
                 const double sc2 = static_cast<double>(inputs[3][frame]);
-                key = linkedKey(sc1, sc2);
+                key = dynref::Compressor::link(sc1, sc2);
             }
             else
             {
-                key = linkedKey(in1, in2);
+                key = dynref::Compressor::link(in1, in2);
             }
             const double gain = gainForKey(key);
             const double compressed1 = in1 * gain;
