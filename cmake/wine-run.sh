@@ -54,7 +54,10 @@ for attempt in 1 2 3; do
   if [ -z "$reason" ] || [ "$attempt" -eq 3 ]; then
     break
   fi
-  echo "wine-run.sh: $reason running $* (attempt $attempt of 3); running it again" >&2
+  note="wine-run.sh: $reason running $* (attempt $attempt of 3); running it again"
+  echo "$note" >&2
+  # scripts/test-platforms.sh collects the notes here and counts them.
+  [ -n "${KESTRUNE_WINE_RETRY_LOG:-}" ] && echo "$note" >>"$KESTRUNE_WINE_RETRY_LOG"
 done
 tr -d '\r' <"$output"
 exit "$status"

@@ -36,6 +36,8 @@ for platform in "${platforms[@]}"; do
       if ! $wine_started; then
         start_wine
         wine_started=true
+        export KESTRUNE_WINE_RETRY_LOG="$WINEPREFIX/kestrune-retries.txt"
+        rm -f "$KESTRUNE_WINE_RETRY_LOG"
       fi
       # A test program under wine mostly waits on the wine server, so more run at once.
       parallel=$((jobs * 3))
@@ -50,6 +52,12 @@ for platform in "${platforms[@]}"; do
   echo "== $platform: built in $((built - started)) s, tested in $((SECONDS - built)) s ==" >&2
 done
 stop_wine
+if [ -s "${KESTRUNE_WINE_RETRY_LOG:-/nonexistent}" ]; then
+  echo "== wine failed and was run again $(wc -l <"$KESTRUNE_WINE_RETRY_LOG") time(s): ==" >&2
+  cut -c1-300 "$KESTRUNE_WINE_RETRY_LOG" >&2
+elif $wine_started; then
+  echo "== wine ran every test program at the first attempt ==" >&2
+fi
 
 if $pack; then
   started=$SECONDS
