@@ -3,7 +3,7 @@
 # show what a host sees, and render the demo through the plug-in into demo-out/.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/scripts/setup-debian.sh"
+"$root/scripts/setup-debian.sh" --demo
 
 cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRUNE_SANITIZE=OFF
 cmake --build "$root/build" -j "$(nproc)" --target Kestrune kestrune

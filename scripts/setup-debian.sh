@@ -1,13 +1,22 @@
 #!/usr/bin/env bash
 # Installs, with apt, every Debian 12 package the build, the tools and the tests need and that
 # is not installed yet. Safe to run again: it does nothing when everything is present.
+#   setup-debian.sh [--demo] [--list | --add-architectures]
+# --demo limits it to what building the plug-in and its tool needs (no cross compilers, wine or
+# DAWs); --list prints the packages instead of installing them; --add-architectures only adds the
+# foreign dpkg architectures they need (do that before apt-get update).
 set -euo pipefail
 
-packages=(
+# building the plug-in, its tests and the kestrune tool (audio files, sidechain resampling,
+# argument parsing, plots)
+demo_packages=(
   g++ cmake ninja-build make binutils pkg-config
   libgtest-dev
-  # the kestrune tool: audio files, sidechain resampling, argument parsing, plots
   libsndfile1-dev libsamplerate0-dev libcli11-dev python3-matplotlib
+)
+
+packages=(
+  "${demo_packages[@]}"
   # the other platforms: Linux i386 (multilib compiler, i386 GoogleTest), Windows x64 and x86
   # (mingw-w64 with posix threads, GoogleTest sources) and wine to run the Windows test programs
   g++-multilib libgtest-dev:i386
@@ -30,11 +39,20 @@ add_architectures() {
   done
 }
 
-if [ "${1:-}" = "--list" ]; then
+action=install
+for argument in "$@"; do
+  case "$argument" in
+    --demo) packages=("${demo_packages[@]}") ;;
+    --list) action=list ;;
+    --add-architectures) action=architectures ;;
+    *) echo "usage: $0 [--demo] [--list | --add-architectures]" >&2; exit 2 ;;
+  esac
+done
+if [ "$action" = list ]; then
   echo "${packages[@]}"
   exit 0
 fi
-if [ "${1:-}" = "--add-architectures" ]; then
+if [ "$action" = architectures ]; then
   add_architectures
   exit 0
 fi
