@@ -11,7 +11,7 @@ set -euo pipefail
 # argument parsing, plots)
 demo_packages=(
   g++ cmake ninja-build make binutils pkg-config
-  libgtest-dev
+  libgtest-dev libbenchmark-dev
   libsndfile1-dev libsamplerate0-dev libcli11-dev python3-matplotlib
 )
 
