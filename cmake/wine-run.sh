@@ -6,14 +6,17 @@
 # started here first, detached from every stream. Wine's console ends lines with CR LF; the CRs
 # are dropped from standard output so the GoogleTest list parser and CTest see plain lines.
 #
-# Two failures of wine itself, seen about once in 100 to 300 runs when several run at once, make
+# Three failures of wine itself, seen about once in 100 to 300 runs when several run at once, make
 # the run repeat, at most twice, with a note on standard error (only the output of the last run
-# reaches standard output):
+# reaches standard output and standard error):
 # - wine's 32-bit loader dies of SIGSEGV while a finished program exits; a Windows program's own
 #   crash never looks like that, wine turns it into an exception exit code;
 # - CreateProcess fails when GoogleTest starts a death test's child process. GoogleTest then
 #   aborts the test program (exit code 3) after writing "CHECK failed: ... CreateProcessA ..." to
-#   the standard error it was capturing into a gte*.tmp file of the prefix's temp folder.
+#   the standard error it was capturing into a gte*.tmp file of the prefix's temp folder;
+# - wine cannot start the program at all and falls back to the shell, which prints "ShellExecuteEx
+#   failed: Internal error"; nothing of the program has run then (a file that is really missing
+#   or not a program says "File not found" instead and is not repeated).
 set -o pipefail
 export WINEDEBUG="${WINEDEBUG:--all}"
 prefix="${WINEPREFIX:-$HOME/.wine}"
@@ -37,15 +40,18 @@ death_test_start_failures() {
 }
 
 output=$(mktemp)
+errors=$(mktemp)
 stamp=$(mktemp)
-trap 'rm -f "$output" "$stamp"' EXIT
+trap 'rm -f "$output" "$errors" "$stamp"' EXIT
 readonly sigsegv_status=139 abort_status=3
 for attempt in 1 2 3; do
   touch "$stamp"
-  wine "$@" >"$output"
+  wine "$@" >"$output" 2>"$errors"
   status=$?
   reason=""
-  if [ "$status" -eq "$sigsegv_status" ]; then
+  if [ "$status" -ne 0 ] && grep -qs "ShellExecuteEx failed: Internal error" "$output" "$errors"; then
+    reason="wine could not start the program"
+  elif [ "$status" -eq "$sigsegv_status" ]; then
     reason="wine died of SIGSEGV"
   elif [ "$status" -eq "$abort_status" ]; then
     failure=$(death_test_start_failures "$stamp")
@@ -60,4 +66,5 @@ for attempt in 1 2 3; do
   [ -n "${KESTRUNE_WINE_RETRY_LOG:-}" ] && echo "$note" >>"$KESTRUNE_WINE_RETRY_LOG"
 done
 tr -d '\r' <"$output"
+tr -d '\r' <"$errors" >&2
 exit "$status"
