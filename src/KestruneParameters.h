@@ -117,24 +117,31 @@ inline float clampToRange(float value, float minimum, float maximum)
     return value < minimum ? minimum : (value > maximum ? maximum : value);
 }
 
+// Starting point of the walk for the linear mappings: the straight line through the table's ends.
+inline float linearGuess(int index, float value)
+{
+    const KestruneParameterInfo& info = kParameterInfo[index];
+    return (value - info.minimum) / (info.maximum - info.minimum);
+}
+
 }  // namespace detail
 
 inline float attackToNormalised(float ms)
 {
     ms = detail::clampToRange(ms, kParameterInfo[kAttack].minimum, kParameterInfo[kAttack].maximum);
-    return detail::closestPreimage(attackFromNormalised, ms, (ms - 0.1f) / 99.9f);
+    return detail::closestPreimage(attackFromNormalised, ms, detail::linearGuess(kAttack, ms));
 }
 
 inline float releaseToNormalised(float ms)
 {
     ms = detail::clampToRange(ms, kParameterInfo[kRelease].minimum, kParameterInfo[kRelease].maximum);
-    return detail::closestPreimage(releaseFromNormalised, ms, (ms - 0.1f) / 499.9f);
+    return detail::closestPreimage(releaseFromNormalised, ms, detail::linearGuess(kRelease, ms));
 }
 
 inline float ratioToNormalised(float ratio)
 {
     ratio = detail::clampToRange(ratio, kParameterInfo[kRatio].minimum, kParameterInfo[kRatio].maximum);
-    return detail::closestPreimage(ratioFromNormalised, ratio, (ratio - 1.0f) / 9.0f);
+    return detail::closestPreimage(ratioFromNormalised, ratio, detail::linearGuess(kRatio, ratio));
 }
 
 inline float useSidechainToNormalised(bool on) { return on ? 1.0f : 0.0f; }
@@ -156,7 +163,7 @@ inline float thresholdToNormalised(float dB)
 inline float makeupToNormalised(float dB)
 {
     dB = detail::clampToRange(dB, kParameterInfo[kMakeup].minimum, kParameterInfo[kMakeup].maximum);
-    return detail::closestPreimage(makeupFromNormalised, dB, (dB + 18.0f) / 36.0f);
+    return detail::closestPreimage(makeupFromNormalised, dB, detail::linearGuess(kMakeup, dB));
 }
 
 // By index: the engineering value as a float ("use SC" as 0 or 1) and its inverse.
