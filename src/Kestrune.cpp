@@ -35,10 +35,16 @@ Kestrune::Kestrune(audioMasterCallback audioMaster)
       m_ratio(parameterDefault(kRatio)),
       m_useSidechain(parameterDefault(kUseSidechain)),
       m_threshold(parameterDefault(kThreshold)),
-      m_makeup(parameterDefault(kMakeup))
+      m_makeup(parameterDefault(kMakeup)),
+      m_compressorSampleRate(sampleRate),
+      m_resumeRequests(0),
+      m_block(nullptr),
+      m_resumesApplied(0)
 {
     if (m_programs != nullptr)
         setProgram(0);
+    // No audio thread runs yet: the compressor takes program 0's settings here, at once.
+    m_block = new KestruneBlockState(*m_compressor, snapshot(), sampleRate);
     setNumInputs(m_numInputs);
     setNumOutputs(m_numOutputs);
     setUniqueID(fourCharId('B', 'R', 'L', 'A'));
@@ -47,17 +53,19 @@ Kestrune::Kestrune(audioMasterCallback audioMaster)
 
 Kestrune::~Kestrune()
 {
+    delete m_block;
     delete m_compressor;
     delete[] m_programs;
 }
 
 // --- life cycle ---------------------------------------------------------------------------------
 
+// Hosts may call resume and setSampleRate while another thread processes: both only leave a note
+// that the audio thread acts on at the start of its next block.
 void Kestrune::resume()
 {
     AudioEffectX::resume();
-    if (m_compressor != nullptr)
-        m_compressor->initRuntime();
+    m_resumeRequests.fetch_add(1, std::memory_order_relaxed);
 }
 
 void Kestrune::setSampleRate(float sampleRate)
@@ -66,57 +74,41 @@ void Kestrune::setSampleRate(float sampleRate)
     if (!(std::isfinite(sampleRate) && sampleRate > 0.0f))
         return;
     AudioEffectX::setSampleRate(sampleRate);
-    if (m_compressor != nullptr)
-        m_compressor->setSampleRate(sampleRate);
+    m_compressorSampleRate.store(sampleRate, std::memory_order_relaxed);
 }
 
 // --- audio --------------------------------------------------------------------------------------
+
+KestruneSettings Kestrune::snapshot() const
+{
+    constexpr auto relaxed = std::memory_order_relaxed;
+    return {attack.load(relaxed),       release.load(relaxed),   ratio.load(relaxed),
+            useSidechain.load(relaxed), threshold.load(relaxed), makeup.load(relaxed)};
+}
 
 void Kestrune::processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames)
 {
     if (m_compressor == nullptr || sampleFrames <= 0 || inputs == nullptr || outputs == nullptr)
         return;
-    // Read once per block: a change from another thread applies from the next block.
-    const bool keyedBySidechain = useSidechain;
-    const double gain = dB2lin(makeup);
-
     float* in1 = inputs[0];
     float* in2 = inputs[1];
     float* out1 = outputs[0];
     float* out2 = outputs[1];
     if (in1 == nullptr || in2 == nullptr || out1 == nullptr || out2 == nullptr)
         return;
-    BLSimpleComp& compressor = *m_compressor;
 
-    // Every read of a frame comes before its writes, so outputs may alias inputs.
-    if (keyedBySidechain)
+    // One picture of the settings for the whole block; a change made meanwhile waits for the next.
+    const KestruneSettings settings = snapshot();
+    if (settings.useSidechain && (inputs[2] == nullptr || inputs[3] == nullptr))
+        return;
+    m_block->update(settings, m_compressorSampleRate.load(std::memory_order_relaxed));
+    const unsigned resumes = m_resumeRequests.load(std::memory_order_relaxed);
+    if (resumes != m_resumesApplied)
     {
-        float* sc1 = inputs[2];
-        float* sc2 = inputs[3];
-        if (sc1 == nullptr || sc2 == nullptr)
-            return;
-        for (VstInt32 frame = 0; frame < sampleFrames; frame++)
-        {
-            double left = in1[frame];
-            double right = in2[frame];
-            double keyLeft = sc1[frame];
-            double keyRight = sc2[frame];
-            compressor.process(left, right, keyLeft, keyRight);
-            out1[frame] = static_cast<float>(left * gain);
-            out2[frame] = static_cast<float>(right * gain);
-        }
+        m_resumesApplied = resumes;
+        m_compressor->initRuntime();
     }
-    else
-    {
-        for (VstInt32 frame = 0; frame < sampleFrames; frame++)
-        {
-            double left = in1[frame];
-            double right = in2[frame];
-            compressor.process(left, right);
-            out1[frame] = static_cast<float>(left * gain);
-            out2[frame] = static_cast<float>(right * gain);
-        }
-    }
+    processKestruneBlock(*m_block, in1, in2, inputs[2], inputs[3], out1, out2, sampleFrames);
 }
 
 // --- parameters ---------------------------------------------------------------------------------
@@ -131,75 +123,77 @@ void Kestrune::setParameter(VstInt32 index, float value)
     else if (value > 1.0f)
         value = 1.0f;
 
-    switch (index)
-    {
-    case kAttack: setAttack(value); break;
-    case kRelease: setRelease(value); break;
-    case kRatio: setRatio(value); break;
-    case kUseSidechain: setUseSidechain(value); break;
-    case kThreshold: setThreshold(value); break;
-    case kMakeup: setMakeup(value); break;
-    }
+    using Setter = void (Kestrune::*)(float);
+    static constexpr Setter kSetters[kNumParameters] = {&Kestrune::setAttack,       &Kestrune::setRelease,
+                                                         &Kestrune::setRatio,        &Kestrune::setUseSidechain,
+                                                         &Kestrune::setThreshold,    &Kestrune::setMakeup};
+    (this->*kSetters[index])(value);
 }
+
+namespace
+{
+// The program field of each parameter, by index.
+using ProgramField = std::atomic<float> KestruneProgram::*;
+constexpr ProgramField kProgramFields[kNumParameters] = {
+    &KestruneProgram::m_attack,       &KestruneProgram::m_release,   &KestruneProgram::m_ratio,
+    &KestruneProgram::m_useSidechain, &KestruneProgram::m_threshold, &KestruneProgram::m_makeup};
+}  // namespace
 
 float Kestrune::getParameter(VstInt32 index)
 {
-    switch (index)
-    {
-    case kAttack: return m_attack;
-    case kRelease: return m_release;
-    case kRatio: return m_ratio;
-    case kUseSidechain: return m_useSidechain;
-    case kThreshold: return m_threshold;
-    case kMakeup: return m_makeup;
-    default: return 0.0f;
-    }
+    if (!isParameterIndex(index))
+        return 0.0f;
+    return normalisedField(index).load(std::memory_order_relaxed);
+}
+
+std::atomic<float>& Kestrune::normalisedField(VstInt32 index)
+{
+    std::atomic<float>* const fields[kNumParameters] = {&m_attack,       &m_release,   &m_ratio,
+                                                        &m_useSidechain, &m_threshold, &m_makeup};
+    return *fields[index];
 }
 
 // A parameter change edits the current program, so the record always holds the live settings.
+void Kestrune::recordNormalised(VstInt32 index, float value)
+{
+    normalisedField(index).store(value, std::memory_order_relaxed);
+    (currentProgram()->*kProgramFields[index]).store(value, std::memory_order_relaxed);
+}
+
 void Kestrune::setAttack(float value)
 {
-    m_attack = currentProgram()->m_attack = value;
-    attack = attackFromNormalised(value);
-    if (m_compressor != nullptr)
-        m_compressor->setAttackTime(attack);
+    recordNormalised(kAttack, value);
+    attack.store(attackFromNormalised(value), std::memory_order_relaxed);
 }
 
 void Kestrune::setRelease(float value)
 {
-    m_release = currentProgram()->m_release = value;
-    release = releaseFromNormalised(value);
-    if (m_compressor != nullptr)
-        m_compressor->setReleaseTime(release);
+    recordNormalised(kRelease, value);
+    release.store(releaseFromNormalised(value), std::memory_order_relaxed);
 }
 
 void Kestrune::setRatio(float value)
 {
-    m_ratio = currentProgram()->m_ratio = value;
-    ratio = ratioFromNormalised(value);
-    // The compressor holds the slope of the curve above the threshold, 1/R.
-    if (m_compressor != nullptr)
-        m_compressor->setRatio(1.0 / static_cast<double>(ratio));
+    recordNormalised(kRatio, value);
+    ratio.store(ratioFromNormalised(value), std::memory_order_relaxed);
 }
 
 void Kestrune::setUseSidechain(float value)
 {
-    m_useSidechain = currentProgram()->m_useSidechain = value;
-    useSidechain = useSidechainFromNormalised(value);
+    recordNormalised(kUseSidechain, value);
+    useSidechain.store(useSidechainFromNormalised(value), std::memory_order_relaxed);
 }
 
 void Kestrune::setThreshold(float value)
 {
-    m_threshold = currentProgram()->m_threshold = value;
-    threshold = thresholdFromNormalised(value);
-    if (m_compressor != nullptr)
-        m_compressor->setThreshold(threshold);
+    recordNormalised(kThreshold, value);
+    threshold.store(thresholdFromNormalised(value), std::memory_order_relaxed);
 }
 
 void Kestrune::setMakeup(float value)
 {
-    m_makeup = currentProgram()->m_makeup = value;
-    makeup = makeupFromNormalised(value);
+    recordNormalised(kMakeup, value);
+    makeup.store(makeupFromNormalised(value), std::memory_order_relaxed);
 }
 
 // --- programs -----------------------------------------------------------------------------------
@@ -210,10 +204,8 @@ void Kestrune::setProgram(VstInt32 program)
         return;
     curProgram = program;
     const KestruneProgram& stored = m_programs[program];
-    const float values[kNumParameters] = {stored.m_attack, stored.m_release, stored.m_ratio,
-                                          stored.m_useSidechain, stored.m_threshold, stored.m_makeup};
     for (VstInt32 index = 0; index < kNumParameters; index++)
-        setParameter(index, values[index]);
+        setParameter(index, (stored.*kProgramFields[index]).load(std::memory_order_relaxed));
 }
 
 void Kestrune::setProgramName(char* name)
@@ -260,18 +252,14 @@ void Kestrune::getParameterLabel(VstInt32 index, char* label)
 
 void Kestrune::getParameterDisplay(VstInt32 index, char* text)
 {
-    if (text == nullptr)
+    if (text == nullptr || !isParameterIndex(index))
         return;
-    switch (index)
-    {
-    case kAttack: float2string(attack, text, kVstMaxParamStrLen); break;
-    case kRelease: float2string(release, text, kVstMaxParamStrLen); break;
-    case kRatio: float2string(ratio, text, kVstMaxParamStrLen); break;
-    case kUseSidechain: vst_strncpy(text, useSidechain ? "true" : "false", kVstMaxParamStrLen); break;
-    case kThreshold: float2string(threshold, text, kVstMaxParamStrLen); break;
-    case kMakeup: float2string(makeup, text, kVstMaxParamStrLen); break;
-    default: break;
-    }
+    const KestruneParameterInfo& info = kParameterInfo[index];
+    const float value = info.fromNormalised(getParameter(index));
+    if (info.kind == ParameterKind::Switch)
+        vst_strncpy(text, value != 0.0f ? "true" : "false", kVstMaxParamStrLen);
+    else
+        float2string(value, text, kVstMaxParamStrLen);
 }
 
 // --- identity -----------------------------------------------------------------------------------

@@ -24,45 +24,46 @@ enum KestruneParameter : int
     kNumParameters
 };
 
-struct KestruneParameterInfo
-{
-    const char* name;        // what the host shows, at most 8 characters
-    const char* label;       // unit, or nullptr where the host's buffer is left as it is
-    std::uint32_t defaultBits;  // default normalised value as its float bit pattern
-    float minimum;           // engineering value at normalised 0
-    float maximum;           // engineering value at normalised 1
-};
+// Ranges of the engineering values; the mappings below are written in terms of them.
+constexpr float kAttackMinimum = 0.1f, kAttackMaximum = 100.0f;      // ms
+constexpr float kReleaseMinimum = 0.1f, kReleaseMaximum = 500.0f;    // ms
+constexpr float kRatioMinimum = 1.0f, kRatioMaximum = 10.0f;         // R of R:1
+constexpr float kThresholdMinimum = -120.0f, kThresholdMaximum = 0.0f;  // dB
+constexpr float kMakeupMinimum = -18.0f, kMakeupMaximum = 18.0f;     // dB
 
-// The attack and release defaults are the floats that map to exactly 10 ms and 100 ms.
-constexpr KestruneParameterInfo kParameterInfo[kNumParameters] = {
-    {"Attack", "ms", 0x3DCAF477u, 0.1f, 100.0f},
-    {"Release", "ms", 0x3E4CA2DAu, 0.1f, 500.0f},
-    {"Ratio", nullptr, 0x00000000u, 1.0f, 10.0f},
-    {"use SC", nullptr, 0x00000000u, 0.0f, 1.0f},
-    {"Thresh", "dB", 0x3F800000u, -120.0f, 0.0f},
-    {"Makeup", "dB", 0x3F000000u, -18.0f, 18.0f},
-};
-
-inline float parameterDefault(int index)
-{
-    float value;
-    std::memcpy(&value, &kParameterInfo[index].defaultBits, sizeof(value));
-    return value;
-}
+// The linear mappings are single precision with the floats nearest 99.9, 499.9, 9, 36 and 18:
+// the spans of the ranges above are exactly those floats.
+static_assert(kAttackMaximum - kAttackMinimum == 99.9f, "attack span");
+static_assert(kReleaseMaximum - kReleaseMinimum == 499.9f, "release span");
+static_assert(kRatioMaximum - kRatioMinimum == 9.0f, "ratio span");
+static_assert(kMakeupMaximum - kMakeupMinimum == 36.0f && -kMakeupMinimum == 18.0f, "makeup span");
 
 // Mappings from normalised v. Single precision, product first, except the threshold, which is
 // computed in double and rounded once.
-inline float attackFromNormalised(float v) { return 0.1f + v * 99.9f; }          // ms
-inline float releaseFromNormalised(float v) { return 0.1f + v * 499.9f; }        // ms
-inline float ratioFromNormalised(float v) { return 1.0f + v * 9.0f; }            // R of R:1
+inline float attackFromNormalised(float v)                                       // ms
+{
+    return kAttackMinimum + v * (kAttackMaximum - kAttackMinimum);
+}
+inline float releaseFromNormalised(float v)                                      // ms
+{
+    return kReleaseMinimum + v * (kReleaseMaximum - kReleaseMinimum);
+}
+inline float ratioFromNormalised(float v)                                        // R of R:1
+{
+    return kRatioMinimum + v * (kRatioMaximum - kRatioMinimum);
+}
 inline bool useSidechainFromNormalised(float v) { return !(v < 0.5f); }
+// v = 0 is -120 dB; above it 3 * lin2dB(v), so v = 0.01 reaches -120 dB again.
 inline float thresholdFromNormalised(float v)                                    // dB
 {
     if (v == 0.0f)
-        return -120.0f;
+        return kThresholdMinimum;
     return static_cast<float>(lin2dB(static_cast<double>(v)) * 3.0);
 }
-inline float makeupFromNormalised(float v) { return v * 36.0f - 18.0f; }         // dB
+inline float makeupFromNormalised(float v)                                       // dB
+{
+    return v * (kMakeupMaximum - kMakeupMinimum) - (-kMakeupMinimum);
+}
 
 // Inverse mappings, engineering value -> normalised v, for tools that take values in engineering
 // units. Each returns the v in 0..1 whose forward mapping above lands closest to the requested
@@ -117,31 +118,35 @@ inline float clampToRange(float value, float minimum, float maximum)
     return value < minimum ? minimum : (value > maximum ? maximum : value);
 }
 
-// Starting point of the walk for the linear mappings: the straight line through the table's ends.
-inline float linearGuess(int index, float value)
+// Starting point of the walk for the linear mappings: the straight line through the range's ends.
+inline float linearGuess(float value, float minimum, float maximum)
 {
-    const KestruneParameterInfo& info = kParameterInfo[index];
-    return (value - info.minimum) / (info.maximum - info.minimum);
+    return (value - minimum) / (maximum - minimum);
+}
+
+// Clamps value to [minimum, maximum], then walks to the closest preimage of a linear mapping.
+template <class Forward>
+inline float linearPreimage(Forward forward, float value, float minimum, float maximum)
+{
+    value = clampToRange(value, minimum, maximum);
+    return closestPreimage(forward, value, linearGuess(value, minimum, maximum));
 }
 
 }  // namespace detail
 
 inline float attackToNormalised(float ms)
 {
-    ms = detail::clampToRange(ms, kParameterInfo[kAttack].minimum, kParameterInfo[kAttack].maximum);
-    return detail::closestPreimage(attackFromNormalised, ms, detail::linearGuess(kAttack, ms));
+    return detail::linearPreimage(attackFromNormalised, ms, kAttackMinimum, kAttackMaximum);
 }
 
 inline float releaseToNormalised(float ms)
 {
-    ms = detail::clampToRange(ms, kParameterInfo[kRelease].minimum, kParameterInfo[kRelease].maximum);
-    return detail::closestPreimage(releaseFromNormalised, ms, detail::linearGuess(kRelease, ms));
+    return detail::linearPreimage(releaseFromNormalised, ms, kReleaseMinimum, kReleaseMaximum);
 }
 
 inline float ratioToNormalised(float ratio)
 {
-    ratio = detail::clampToRange(ratio, kParameterInfo[kRatio].minimum, kParameterInfo[kRatio].maximum);
-    return detail::closestPreimage(ratioFromNormalised, ratio, detail::linearGuess(kRatio, ratio));
+    return detail::linearPreimage(ratioFromNormalised, ratio, kRatioMinimum, kRatioMaximum);
 }
 
 inline float useSidechainToNormalised(bool on) { return on ? 1.0f : 0.0f; }
@@ -150,8 +155,8 @@ inline float useSidechainToNormalised(bool on) { return on ? 1.0f : 0.0f; }
 // reaches are not offered: the range stops at -120 dB. Above it the preimage is 10^(dB/60).
 inline float thresholdToNormalised(float dB)
 {
-    dB = detail::clampToRange(dB, kParameterInfo[kThreshold].minimum, kParameterInfo[kThreshold].maximum);
-    if (dB == kParameterInfo[kThreshold].minimum)
+    dB = detail::clampToRange(dB, kThresholdMinimum, kThresholdMaximum);
+    if (dB == kThresholdMinimum)
         return 0.0f;
     const float guess = static_cast<float>(std::pow(10.0, static_cast<double>(dB) / 60.0));
     // v = 0 maps to -120 dB as well; the walk stays above it so a level just over -120 dB gets its
@@ -162,37 +167,68 @@ inline float thresholdToNormalised(float dB)
 
 inline float makeupToNormalised(float dB)
 {
-    dB = detail::clampToRange(dB, kParameterInfo[kMakeup].minimum, kParameterInfo[kMakeup].maximum);
-    return detail::closestPreimage(makeupFromNormalised, dB, detail::linearGuess(kMakeup, dB));
+    return detail::linearPreimage(makeupFromNormalised, dB, kMakeupMinimum, kMakeupMaximum);
+}
+
+// The switch as an engineering value: 0 off, 1 on; from 0.5 up counts as on.
+inline float useSidechainValue(float v) { return useSidechainFromNormalised(v) ? 1.0f : 0.0f; }
+inline float useSidechainValueToNormalised(float value) { return useSidechainToNormalised(!(value < 0.5f)); }
+
+// --- the table ------------------------------------------------------------------------------------
+
+enum class ParameterKind
+{
+    Number,  // shown as its engineering value
+    Switch   // shown as "true" or "false"
+};
+
+struct KestruneParameterInfo
+{
+    const char* name;        // what the VST host shows, at most 8 characters
+    const char* label;       // VST unit label, or nullptr where the host's buffer is left as it is
+    const char* symbol;      // identifier for the LV2 port and the command line (--symbol)
+    const char* unit;        // unit of the engineering value, "" where it has none
+    const char* meaning;     // one line for help texts and port comments
+    ParameterKind kind;
+    std::uint32_t defaultBits;  // default normalised value as its float bit pattern
+    float minimum;           // engineering value at normalised 0
+    float maximum;           // engineering value at normalised 1
+    float (*fromNormalised)(float v);       // normalised -> engineering
+    float (*toNormalised)(float value);     // engineering -> closest normalised, clamped
+};
+
+// The attack and release defaults are the floats that map to exactly 10 ms and 100 ms.
+constexpr KestruneParameterInfo kParameterInfo[kNumParameters] = {
+    {"Attack", "ms", "attack", "ms", "attack time", ParameterKind::Number, 0x3DCAF477u,
+     kAttackMinimum, kAttackMaximum, attackFromNormalised, attackToNormalised},
+    {"Release", "ms", "release", "ms", "release time", ParameterKind::Number, 0x3E4CA2DAu,
+     kReleaseMinimum, kReleaseMaximum, releaseFromNormalised, releaseToNormalised},
+    {"Ratio", nullptr, "ratio", "", "compression ratio R of R:1", ParameterKind::Number, 0x00000000u,
+     kRatioMinimum, kRatioMaximum, ratioFromNormalised, ratioToNormalised},
+    {"use SC", nullptr, "use_sc", "", "key from the sidechain inputs instead of the main pair",
+     ParameterKind::Switch, 0x00000000u, 0.0f, 1.0f, useSidechainValue, useSidechainValueToNormalised},
+    {"Thresh", "dB", "threshold", "dB", "threshold on the key level in dBFS", ParameterKind::Number,
+     0x3F800000u, kThresholdMinimum, kThresholdMaximum, thresholdFromNormalised, thresholdToNormalised},
+    {"Makeup", "dB", "makeup", "dB", "makeup gain", ParameterKind::Number, 0x3F000000u,
+     kMakeupMinimum, kMakeupMaximum, makeupFromNormalised, makeupToNormalised},
+};
+
+inline float parameterDefault(int index)
+{
+    float value;
+    std::memcpy(&value, &kParameterInfo[index].defaultBits, sizeof(value));
+    return value;
 }
 
 // By index: the engineering value as a float ("use SC" as 0 or 1) and its inverse.
 inline float engineeringFromNormalised(int index, float v)
 {
-    switch (index)
-    {
-    case kAttack: return attackFromNormalised(v);
-    case kRelease: return releaseFromNormalised(v);
-    case kRatio: return ratioFromNormalised(v);
-    case kUseSidechain: return useSidechainFromNormalised(v) ? 1.0f : 0.0f;
-    case kThreshold: return thresholdFromNormalised(v);
-    case kMakeup: return makeupFromNormalised(v);
-    default: return 0.0f;
-    }
+    return kParameterInfo[index].fromNormalised(v);
 }
 
 inline float normalisedFromEngineering(int index, float value)
 {
-    switch (index)
-    {
-    case kAttack: return attackToNormalised(value);
-    case kRelease: return releaseToNormalised(value);
-    case kRatio: return ratioToNormalised(value);
-    case kUseSidechain: return useSidechainToNormalised(!(value < 0.5f));
-    case kThreshold: return thresholdToNormalised(value);
-    case kMakeup: return makeupToNormalised(value);
-    default: return 0.0f;
-    }
+    return kParameterInfo[index].toNormalised(value);
 }
 
 // Whether an engineering value lies in the parameter's range [minimum, maximum] (NaN does not).

@@ -1,8 +1,8 @@
 # Reads the built module file with the target's binutils and checks what a host's loader sees:
 #   CHECK=exports  the dynamic export table names VSTPluginMain and nothing else (undecorated: no
 #                  leading underscore, no @4 suffix of a stdcall name);
-#   CHECK=imports  the module needs only libraries of the system itself, so it loads on a machine
-#                  without our compiler's runtime.
+#   CHECK=imports  the module needs only libraries of the system itself (on Linux the C++ runtime
+#                  counts as one), so it loads on a machine without our compiler.
 # Run as: cmake -DMODULE=<file> -DFORMAT=ELF|PE -DNM=<nm> -DOBJDUMP=<objdump> -DCHECK=<check> -P this
 cmake_minimum_required(VERSION 3.18)
 
@@ -60,8 +60,9 @@ elseif(FORMAT STREQUAL "ELF")
       list(APPEND importNames "${CMAKE_MATCH_1}")
     endif()
   endforeach()
-  # The C library and the maths library of glibc; the C++ runtime and libgcc are linked in.
-  set(systemLibraries libc.so.6 libm.so.6 ld-linux.so.2 ld-linux-x86-64.so.2)
+  # glibc's C and maths libraries and GCC's C++ runtime, which every Linux distribution installs
+  # (Debian: libc6, libstdc++6, libgcc-s1) and every C++ host already has loaded.
+  set(systemLibraries libc.so.6 libm.so.6 ld-linux.so.2 ld-linux-x86-64.so.2 libstdc++.so.6 libgcc_s.so.1)
   set(systemPattern "^$")
 else()
   message(FATAL_ERROR "unknown module format ${FORMAT}")
