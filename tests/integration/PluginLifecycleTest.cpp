@@ -2,6 +2,7 @@
 // the record it hands out, its parameters through the record, its audio path as a black box, several
 // instances at once, and the faults it mends (values outside 0..1, NaN, unusable sample rates,
 // empty or missing buffers). Random signals are seeded; set KESTRUNE_TEST_SEED to replay a run.
+#include "TestSeed.h"
 #include "VstHost.h"
 
 #include <gtest/gtest.h>
@@ -56,23 +57,7 @@ float floatOf(std::uint32_t bits)
     return value;
 }
 
-std::uint32_t testSeed()
-{
-    static const std::uint32_t seed = [] {
-        const char* text = std::getenv("KESTRUNE_TEST_SEED");
-        return text != nullptr ? static_cast<std::uint32_t>(std::strtoul(text, nullptr, 0)) : 20240611u;
-    }();
-    return seed;
-}
-
-// A generator for one test, its seed printed so a failure can be replayed.
-std::mt19937 seededGenerator()
-{
-    const std::uint32_t seed = testSeed();
-    std::cout << "[   SEED   ] " << seed << " (KESTRUNE_TEST_SEED=" << seed << " replays this run)\n";
-    ::testing::Test::RecordProperty("seed", std::to_string(seed));
-    return std::mt19937(seed);
-}
+using kestrune_test::seededGenerator;
 
 typedef std::array<std::vector<float>, kInputs> Input;
 typedef std::array<std::vector<float>, kOutputs> Output;

@@ -3,6 +3,7 @@
 // into sentinel-filled buffers. The display texts are checked for thousands of seeded normalised
 // values against float2string of the engineering value computed here from the mapping formulas.
 
+#include "TestSeed.h"
 #include "AEffectX.h"
 #include "AudioEffect.h"
 #include "SentinelBuffer.h"
@@ -237,14 +238,7 @@ TEST_F(Presentation, IdentityDoesNotDependOnTheState)
 
 // --- display texts for many values -------------------------------------------------------------------
 
-std::mt19937 seededGenerator()
-{
-    const char* text = std::getenv("KESTRUNE_TEST_SEED");
-    const std::uint32_t seed = text != nullptr ? static_cast<std::uint32_t>(std::strtoul(text, nullptr, 0)) : 20240611u;
-    std::cout << "[   SEED   ] " << seed << " (KESTRUNE_TEST_SEED=" << seed << " replays this run)\n";
-    ::testing::Test::RecordProperty("seed", std::to_string(seed));
-    return std::mt19937(seed);
-}
+using kestrune_test::seededGenerator;
 
 // The engineering value of a normalised v by the published mappings: single precision, product
 // first, for attack, release, ratio and makeup; the threshold in double, rounded once at the end.
