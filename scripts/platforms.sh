@@ -1,35 +1,24 @@
 # Sourced by test-platforms.sh and package.sh (needs $root): the platforms Kestrune is built for on
-# this Debian machine, their toolchain files and build folders, and one lean configuration for
-# all of them: Release, no command-line tools, no sanitizers.
+# this Debian machine and their build folders, all in one lean configuration: Release, no
+# command-line tools, no sanitizers.
 
 kestrune_platforms=(linux-x86_64 linux-i386 windows-x64 windows-x86)
 
-platform_toolchain() {
+# The configurations themselves (toolchain file, build type, options) are CMakePresets.json's
+# presets of the same names; each builds in build-<platform>.
+platform_build_dir() {
   case "$1" in
-    linux-x86_64) echo "" ;;
-    linux-i386) echo "$root/cmake/linux-i386.cmake" ;;
-    windows-x64) echo "$root/cmake/mingw-w64-x86_64.cmake" ;;
-    windows-x86) echo "$root/cmake/mingw-w64-i686.cmake" ;;
+    linux-x86_64 | linux-i386 | windows-x64 | windows-x86) echo "$root/build-$1" ;;
     *) echo "unknown platform '$1' (known: ${kestrune_platforms[*]})" >&2; return 1 ;;
   esac
-}
-
-platform_build_dir() {
-  echo "$root/build-$1"
 }
 
 # configure_platform PLATFORM [CMAKE_ARGUMENT...]
 configure_platform() {
   local platform=$1
   shift
-  local toolchain
-  toolchain=$(platform_toolchain "$platform")
-  local arguments=(-S "$root" -B "$(platform_build_dir "$platform")" -G Ninja
-                   -DCMAKE_BUILD_TYPE=Release -DKESTRUNE_BUILD_TOOLS=OFF -DKESTRUNE_SANITIZE=OFF)
-  if [ -n "$toolchain" ]; then
-    arguments+=("-DCMAKE_TOOLCHAIN_FILE=$toolchain")
-  fi
-  cmake "${arguments[@]}" "$@"
+  platform_build_dir "$platform" >/dev/null
+  (cd "$root" && cmake --preset "$platform" "$@")
 }
 
 # The wine prefix and server for the Windows test programs. The server is started persistent and

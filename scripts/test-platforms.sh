@@ -25,7 +25,7 @@ failed_all=0
 for platform in "${platforms[@]}"; do
   started=$SECONDS
   echo "== $platform: build ==" >&2
-  configure_platform "$platform" -DKESTRUNE_BUILD_TESTS=ON -DKESTRUNE_TEST_COMPILE_OPTIONS=-O1
+  configure_platform "$platform" -DKESTRUNE_BUILD_TESTS=ON
   cmake --build "$(platform_build_dir "$platform")" -j "$jobs"
   built=$SECONDS
 
