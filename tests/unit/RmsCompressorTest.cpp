@@ -3,6 +3,7 @@
 
 #include "BLSimpleComp.h"
 #include "AbortExit.h"
+#include "FailedCheck.h"
 #include "DynamicsReference.h"
 
 #include <gtest/gtest.h>
@@ -405,14 +406,7 @@ TEST(RmsCompressorTest, NonFiniteMeanSquareKeepsTheAverage)
 namespace
 {
 
-constexpr int kSetTimeLine = 34;       // lines of the checks in src/BLEnvelopes.cpp: part of
-constexpr int kSetSampleRateLine = 46; // the message contract
-
-testing::Matcher<const std::string&> failedCheck(int line, const char* expression)
-{
-    return testing::Eq("src/BLEnvelopes.cpp:" + std::to_string(line) + ": failed assertion `" +
-                       expression + "'\n");
-}
+using kestrune_test::failedCheck;
 
 class RmsCompressorDeathTest : public testing::Test
 {
@@ -428,7 +422,7 @@ TEST_F(RmsCompressorDeathTest, SetWindowRejectsTimesNotAboveZero)
     for (double ms : {0.0, -5.0, kNaN})
     {
         EXPECT_EXIT(comp.setWindow(ms), abortedProcess(),
-                    failedCheck(kSetTimeLine, "ms > 0.0"))
+                    failedCheck("ms > 0.0"))
             << "ms = " << ms;
     }
 }
@@ -440,10 +434,10 @@ TEST_F(RmsCompressorDeathTest, SetSampleRateRejectsRatesNotAboveZero)
     for (double rate : {0.0, -1.0, kNaN})
     {
         EXPECT_EXIT(comp.setSampleRate(rate), abortedProcess(),
-                    failedCheck(kSetSampleRateLine, "sampleRate > 0.0"))
+                    failedCheck("sampleRate > 0.0"))
             << "rate = " << rate;
         EXPECT_EXIT(base.setSampleRate(rate), abortedProcess(),
-                    failedCheck(kSetSampleRateLine, "sampleRate > 0.0"));
+                    failedCheck("sampleRate > 0.0"));
     }
 }
 
