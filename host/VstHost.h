@@ -101,6 +101,9 @@ public:
 
     void setParameter(VstInt32 index, float value);
     float getParameter(VstInt32 index) const;
+    // Sends a text query (effGetEffectName, effGetParamName, ...) with a buffer roomier than the
+    // interface's limits, which effects exceed often enough; the answer always ends within it.
+    std::string queryText(VstInt32 opcode, VstInt32 index = 0);
     std::string parameterName(VstInt32 index);
     std::string parameterLabel(VstInt32 index);
     std::string parameterDisplay(VstInt32 index);
@@ -123,7 +126,6 @@ public:
 
 private:
     AEffect* requireEffect() const;
-    std::string queryText(VstInt32 opcode, VstInt32 index);
     VstIntPtr answer(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, float opt);
 
     std::shared_ptr<PluginModule> m_module;

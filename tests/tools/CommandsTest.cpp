@@ -4,8 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
 #include <sstream>
 
 namespace
@@ -43,10 +47,45 @@ bool columnsInOrder(const std::string& line, const std::vector<std::string>& wor
     return true;
 }
 
+// A data file as `--data` writes it: "# key: value" lines, a header row, rows of numbers.
+struct DataFile
+{
+    std::map<std::string, std::string> meta;
+    std::vector<std::string> header;
+    std::map<std::string, std::vector<double>> columns;
+};
+
+DataFile readDataFile(const std::string& path)
+{
+    DataFile data;
+    std::istringstream lines(tooltest::readBytes(path));
+    for (std::string line; std::getline(lines, line);)
+    {
+        if (line.rfind("# ", 0) == 0)
+        {
+            const std::size_t colon = line.find(": ");
+            data.meta[line.substr(2, colon - 2)] = line.substr(colon + 2);
+            continue;
+        }
+        std::vector<std::string> cells;
+        std::istringstream row(line);
+        for (std::string cell; std::getline(row, cell, ',');)
+            cells.push_back(cell);
+        if (data.header.empty())
+            data.header = cells;
+        else
+        {
+            for (std::size_t i = 0; i < cells.size(); ++i)
+                data.columns[data.header.at(i)].push_back(std::strtod(cells[i].c_str(), nullptr));
+        }
+    }
+    return data;
+}
+
 void expectSensiblePng(const std::string& path)
 {
     SCOPED_TRACE(path);
-    ASSERT_TRUE(tooltest::fileExists(path));
+    ASSERT_TRUE(std::filesystem::exists(path));
     const tooltest::PngSize size = tooltest::readPngSize(path);
     EXPECT_GE(size.width, 640u);
     EXPECT_LE(size.width, 4000u);
@@ -105,7 +144,7 @@ TEST(Help, EveryCommandExplainsItsOptionsWithUnitsAndRanges)
         const tooltest::RunResult help = runTool({command, "--help"});
         EXPECT_EQ(help.exitCode, 0);
         for (const char* text : {"--attack MS", "attack time in ms, 0.1..100 (default 10)", "release time in ms, 0.1..500",
-                                 "ratio R:1, 1..10", "dBFS, -120..0 (default 0)", "makeup gain in dB, -18..18",
+                                 "ratio R of R:1, 1..10", "dBFS, -120..0 (default 0)", "makeup gain in dB, -18..18",
                                  "--param NAME=VALUE", "0..1", "--plugin PATH", "Example"})
             EXPECT_NE(help.out.find(text), std::string::npos) << text << " missing in\n" << help.out;
     }
@@ -126,10 +165,35 @@ TEST(Pictures, PlotRenderPlotAndCurveWriteValidPngs)
     writeAudio(folder.file("kick.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, rate, 2 * rate,
                [&](std::int64_t i, int) { return (i % (rate / 2)) < 2000 ? 0.9 : 0.0; });
 
-    tooltest::RunResult result = runTool({"plot", folder.file("pad.wav"), "--sidechain", folder.file("kick.wav"),
-                                          "--threshold", "-30", "--ratio", "8", "-o", folder.file("plot.png")});
+    tooltest::RunResult result =
+        runTool({"plot", folder.file("pad.wav"), "--sidechain", folder.file("kick.wav"), "--threshold", "-30",
+                 "--ratio", "8", "--attack", "0.1", "-o", folder.file("plot.png"), "--data", folder.file("plot.csv")});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     expectSensiblePng(folder.file("plot.png"));
+    {
+        // The documented columns, one row per pixel column over the 2 s. The input peaks at 0.3 and
+        // the kick at 0.9 (in 16-bit PCM); during a kick the gain settles on the static curve.
+        const DataFile data = readDataFile(folder.file("plot.csv"));
+        EXPECT_EQ(data.meta.at("threshold_db"), "-30");
+        EXPECT_EQ(data.meta.at("keyed_by_sidechain"), "1");
+        EXPECT_EQ(data.meta.at("gain"), "probe");
+        EXPECT_EQ(data.header, (std::vector<std::string>{"time_s", "input_min", "input_max", "key_min", "key_max",
+                                                          "output_min", "output_max", "gain_db"}));
+        const std::vector<double>& time = data.columns.at("time_s");
+        ASSERT_EQ(time.size(), 1600u);
+        EXPECT_TRUE(std::is_sorted(time.begin(), time.end()));
+        EXPECT_GT(time.front(), 0.0);
+        EXPECT_LT(time.back(), 2.0);
+        const auto largest = [&](const char* name) {
+            const std::vector<double>& values = data.columns.at(name);
+            return *std::max_element(values.begin(), values.end());
+        };
+        EXPECT_NEAR(largest("input_max"), 0.3, 1e-3);
+        EXPECT_NEAR(largest("key_max"), 29491.0 / 32768.0, 1e-6);
+        const std::vector<double>& gain = data.columns.at("gain_db");
+        const double settled = -(20.0 * std::log10(29491.0 / 32768.0) + 30.0) * (1.0 - 1.0 / 8.0);
+        EXPECT_NEAR(*std::min_element(gain.begin(), gain.end()), settled, 0.01);
+    }
 
     result = runTool({"render", folder.file("pad.wav"), "-o", folder.file("out.wav"), "--threshold", "-20",
                       "--ratio", "4", "--plot", folder.file("render.png")});
@@ -143,14 +207,30 @@ TEST(Pictures, PlotRenderPlotAndCurveWriteValidPngs)
     ASSERT_EQ(result.exitCode, 0) << result.err;
     expectSensiblePng(folder.file("other.png"));
 
-    result = runTool({"curve", "--threshold", "-40", "--ratio", "4", "--attack", "1", "--release", "20", "-o",
-                      folder.file("curve.png")});
+    result = runTool({"curve", "--threshold", "-40", "--ratio", "4", "--attack", "1", "--release", "20", "--makeup",
+                      "2", "-o", folder.file("curve.png"), "--data", folder.file("curve.csv")});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     expectSensiblePng(folder.file("curve.png"));
+    {
+        // -80 to 0 dBFS in 1 dB steps; the ideal line is T + (L - T)/R + makeup above T, L + makeup below.
+        const DataFile data = readDataFile(folder.file("curve.csv"));
+        EXPECT_EQ(data.meta.at("threshold_db"), "-40");
+        EXPECT_EQ(data.header, (std::vector<std::string>{"input_db", "steady_db", "sine_db", "ideal_db"}));
+        const std::vector<double>& input = data.columns.at("input_db");
+        ASSERT_EQ(input.size(), 81u);
+        for (std::size_t i = 0; i < input.size(); ++i)
+        {
+            const double level = -80.0 + static_cast<double>(i);
+            const double ideal = (level > -40.0 ? -40.0 + (level + 40.0) / 4.0 : level) + 2.0;
+            EXPECT_NEAR(input[i], level, 1e-5);
+            EXPECT_NEAR(data.columns.at("ideal_db")[i], ideal, 1e-5) << level;
+            EXPECT_NEAR(data.columns.at("steady_db")[i], ideal, 0.01) << level;
+        }
+    }
 
     // Nothing else was left in the folder: no temporary files, no plot data.
-    EXPECT_EQ(folder.entries(), (std::vector<std::string>{"curve.png", "kick.wav", "other.png", "out.wav", "pad.wav",
-                                                          "plot.png", "render.png"}));
+    EXPECT_EQ(folder.entries(), (std::vector<std::string>{"curve.csv", "curve.png", "kick.wav", "other.png", "out.wav",
+                                                          "pad.wav", "plot.csv", "plot.png", "render.png"}));
 }
 
 TEST(Demo, WritesItsFilesAndASummary)

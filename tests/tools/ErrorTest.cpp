@@ -12,6 +12,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
 namespace
@@ -49,7 +50,7 @@ protected:
         writeAudio(m_folder.file("in.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, 48000, 4800, tone);
         writeAudio(m_folder.file("three.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 3, 48000, 4800, tone);
         std::ofstream(m_folder.file("text.wav")) << "this is not audio\n";
-        ::mkdir(m_folder.file("folder.wav").c_str(), 0755);
+        std::filesystem::create_directory(m_folder.file("folder.wav"));
         m_before = m_folder.entries();
     }
 
@@ -171,6 +172,15 @@ TEST_F(ErrorTest, PicturesWithoutPython)
            "plotting failed: cannot run /nonexistent/python3: No such file or directory"});
     check({"curve", {"curve", "-o", "@/curve.png", "--attack", "1", "--release", "1"}, kFailure, "plotting failed"});
     ::unsetenv("KESTRUNE_PYTHON");
+
+    // Every Python lacks matplotlib when a package of that name fails to import.
+    std::filesystem::create_directories(m_folder.file("modules/matplotlib"));
+    std::ofstream(m_folder.file("modules/matplotlib/__init__.py")) << "raise ImportError('hidden by the test')\n";
+    m_before = m_folder.entries();
+    ::setenv("PYTHONPATH", m_folder.file("modules").c_str(), 1);
+    check({"plot without matplotlib", {"plot", "@/in.wav", "-o", "@/out.png", "--data", "@/out.csv"}, kFailure,
+           "plotting needs matplotlib"});
+    ::unsetenv("PYTHONPATH");
 }
 
 TEST_F(ErrorTest, ExistingOutputSurvivesAFailedRender)
@@ -183,28 +193,46 @@ TEST_F(ErrorTest, ExistingOutputSurvivesAFailedRender)
     EXPECT_EQ(tooltest::readBytes(m_folder.file("out.wav")), "previous contents");
 }
 
+// The share done in the last progress line written so far, -1 before the first.
+int lastPercent(const std::string& text)
+{
+    const std::size_t sign = text.rfind('%');
+    if (sign == std::string::npos)
+        return -1;
+    return std::atoi(text.c_str() + text.find_last_not_of("0123456789", sign - 1) + 1);
+}
+
 TEST_F(ErrorTest, InterruptedRenderLeavesNoPartialFile)
 {
-    // Interrupted at different moments, a render leaves either the complete output or nothing; its
-    // temporary file never stays behind.
-    const std::int64_t frames = 20 * 48000;
-    writeAudio(m_folder.file("long.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, 48000, frames,
+    // Interrupted while it renders, early and half-way, a render leaves neither its output nor its
+    // temporary file, and ends by the signal. The signal goes out once the progress bar has shown
+    // the moment, after the terminal's output was stopped (XOFF): the program's next write there,
+    // at the latest the clearing of the bar after the last block, waits, so it cannot finish first.
+    // 11 s: long enough for the bar, which shows from 10 s of audio on.
+    writeAudio(m_folder.file("long.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, 48000, 11 * 48000,
                [](std::int64_t i, int) { return 0.5 * std::sin(0.01 * static_cast<double>(i)); });
-    for (const int delayMs : {20, 100, 300})
+    m_before = m_folder.entries();
+    for (const int percent : {0, 50})
     {
         for (const int signal : {SIGINT, SIGTERM})
         {
-            SCOPED_TRACE(std::to_string(delayMs) + " ms, signal " + std::to_string(signal));
-            ::unlink(m_folder.file("out.wav").c_str());
-            tooltest::runToolInterrupted({"render", m_folder.file("long.wav"), "-o", m_folder.file("out.wav"),
-                                          "--block", "1", "--ratio", "4", "--threshold", "-20"},
-                                         delayMs, signal);
-            for (const std::string& entry : m_folder.entries())
-                EXPECT_EQ(entry.find(".partial-"), std::string::npos) << entry;
-            if (tooltest::fileExists(m_folder.file("out.wav")))
-            {
-                EXPECT_EQ(tooltest::readAudio(m_folder.file("out.wav")).frames(), frames);
-            }
+            SCOPED_TRACE("at " + std::to_string(percent) + " %, signal " + std::to_string(signal));
+            bool sent = false;
+            const auto interrupt = [&](const std::string& text, pid_t pid, int terminal) {
+                if (sent || lastPercent(text) < percent)
+                    return;
+                const char stopOutput = '\x13';
+                ASSERT_EQ(::write(terminal, &stopOutput, 1), 1);
+                ::kill(pid, signal);
+                sent = true;
+            };
+            const tooltest::RunResult result = tooltest::runToolOnTerminal(
+                {"render", m_folder.file("long.wav"), "-o", m_folder.file("out.wav"), "--block", "1", "--ratio", "4",
+                 "--threshold", "-20"},
+                interrupt);
+            ASSERT_TRUE(sent) << "no progress shown: " << result.err;
+            EXPECT_EQ(result.signal, signal) << result.err;
+            EXPECT_EQ(m_folder.entries(), m_before);
         }
     }
 }

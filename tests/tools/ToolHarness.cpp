@@ -1,18 +1,14 @@
 #include "ToolHarness.h"
 
-#include <dirent.h>
-#include <fcntl.h>
+#include "Subprocess.h"
+
 #include <pty.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -22,61 +18,6 @@ namespace tooltest
 
 namespace
 {
-
-std::vector<char*> argumentVector(std::vector<std::string>& words)
-{
-    std::vector<char*> argv;
-    for (std::string& word : words)
-        argv.push_back(word.data());
-    argv.push_back(nullptr);
-    return argv;
-}
-
-int exitCodeOf(int status)
-{
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::string slurp(int fd)
-{
-    std::string text;
-    char buffer[4096];
-    for (;;)
-    {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got > 0)
-            text.append(buffer, static_cast<std::size_t>(got));
-        else if (got < 0 && errno == EINTR)
-            continue;
-        else
-            break;  // end of file, or EIO once the terminal's other side is closed
-    }
-    return text;
-}
-
-void removeTree(const std::string& path)
-{
-    struct stat status;
-    if (::lstat(path.c_str(), &status) != 0)
-        return;
-    if (S_ISDIR(status.st_mode))
-    {
-        ::chmod(path.c_str(), 0700);
-        if (DIR* dir = ::opendir(path.c_str()))
-        {
-            while (dirent* entry = ::readdir(dir))
-            {
-                const std::string name = entry->d_name;
-                if (name != "." && name != "..")
-                    removeTree(path + "/" + name);
-            }
-            ::closedir(dir);
-        }
-        ::rmdir(path.c_str());
-    }
-    else
-        ::unlink(path.c_str());
-}
 
 int integerBits(int format)
 {
@@ -94,120 +35,72 @@ int integerBits(int format)
     }
 }
 
+std::vector<std::string> toolCommand(const std::vector<std::string>& arguments)
+{
+    std::vector<std::string> words = {KESTRUNE_TOOL_PATH};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    return words;
+}
+
 }  // namespace
 
 RunResult runTool(const std::vector<std::string>& arguments)
 {
-    TemporaryFolder captures;
-    const std::string outPath = captures.file("stdout");
-    const std::string errPath = captures.file("stderr");
-    std::vector<std::string> words = {KESTRUNE_TOOL_PATH};
-    words.insert(words.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv = argumentVector(words);
-
-    const pid_t child = ::fork();
-    if (child < 0)
-        throw std::runtime_error("fork failed");
-    if (child == 0)
-    {
-        const int in = ::open("/dev/null", O_RDONLY);
-        const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        ::dup2(in, STDIN_FILENO);
-        ::dup2(out, STDOUT_FILENO);
-        ::dup2(err, STDERR_FILENO);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR)
-    {
-    }
-    return {exitCodeOf(status), readBytes(outPath), readBytes(errPath)};
+    kestrune::Subprocess tool(toolCommand(arguments), kestrune::Subprocess::kCapture, kestrune::Subprocess::kCapture);
+    const int exitCode = tool.wait();
+    return {exitCode, tool.out(), tool.err(), tool.terminatingSignal()};
 }
 
-int runToolInterrupted(const std::vector<std::string>& arguments, int delayMs, int signal)
+RunResult runToolOnTerminal(const std::vector<std::string>& arguments,
+                            const std::function<void(const std::string&, pid_t, int)>& onText)
 {
-    std::vector<std::string> words = {KESTRUNE_TOOL_PATH};
-    words.insert(words.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv = argumentVector(words);
-    const pid_t child = ::fork();
-    if (child < 0)
-        throw std::runtime_error("fork failed");
-    if (child == 0)
-    {
-        const int devNull = ::open("/dev/null", O_RDWR);
-        ::dup2(devNull, STDIN_FILENO);
-        ::dup2(devNull, STDOUT_FILENO);
-        ::dup2(devNull, STDERR_FILENO);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    ::usleep(static_cast<useconds_t>(delayMs) * 1000);
-    ::kill(child, signal);
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR)
-    {
-    }
-    return exitCodeOf(status);
-}
-
-RunResult runToolOnTerminal(const std::vector<std::string>& arguments)
-{
-    std::vector<std::string> words = {KESTRUNE_TOOL_PATH};
-    words.insert(words.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv = argumentVector(words);
-
-    int master = -1;
+    int terminal = -1;
+    int side = -1;
     struct winsize size{};
     size.ws_col = 100;
     size.ws_row = 30;
-    const pid_t child = ::forkpty(&master, nullptr, nullptr, &size);
-    if (child < 0)
-        throw std::runtime_error("forkpty failed");
-    if (child == 0)
+    if (::openpty(&terminal, &side, nullptr, nullptr, &size) != 0)
+        throw std::runtime_error("openpty failed");
+    kestrune::Subprocess tool(toolCommand(arguments), side, side);
+    ::close(side);
+    std::string written;
+    char buffer[4096];
+    for (;;)
     {
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
+        const ssize_t got = ::read(terminal, buffer, sizeof buffer);
+        if (got > 0)
+        {
+            written.append(buffer, static_cast<std::size_t>(got));
+            if (onText)
+                onText(written, tool.pid(), terminal);
+        }
+        else if (got == 0 || errno != EINTR)
+            break;  // end of file, or EIO once the program has closed its side
     }
-    const std::string written = slurp(master);
-    ::close(master);
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR)
-    {
-    }
-    return {exitCodeOf(status), std::string(), written};
+    ::close(terminal);
+    const int exitCode = tool.wait();
+    return {exitCode, std::string(), written, tool.terminatingSignal()};
 }
 
 TemporaryFolder::TemporaryFolder()
 {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base != 0 ? base : "/tmp") + "/kestrune-test-XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (::mkdtemp(buffer.data()) == nullptr)
-        throw std::runtime_error("mkdtemp failed");
-    m_path = buffer.data();
+    std::string pattern = (std::filesystem::temp_directory_path() / "kestrune-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error("cannot create a folder like " + pattern);
+    m_path = pattern;
 }
 
 TemporaryFolder::~TemporaryFolder()
 {
-    removeTree(m_path);
+    std::error_code error;
+    std::filesystem::remove_all(m_path, error);
 }
 
-std::vector<std::string> listFolder(const std::string& path)
+std::vector<std::string> listFolder(const std::filesystem::path& path)
 {
     std::vector<std::string> names;
-    if (DIR* dir = ::opendir(path.c_str()))
-    {
-        while (dirent* entry = ::readdir(dir))
-        {
-            const std::string name = entry->d_name;
-            if (name != "." && name != "..")
-                names.push_back(name);
-        }
-        ::closedir(dir);
-    }
+    for (const auto& entry : std::filesystem::directory_iterator(path))
+        names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -277,12 +170,6 @@ std::string readBytes(const std::string& path)
     std::ostringstream bytes;
     bytes << in.rdbuf();
     return bytes.str();
-}
-
-bool fileExists(const std::string& path)
-{
-    struct stat status;
-    return ::stat(path.c_str(), &status) == 0;
 }
 
 PngSize readPngSize(const std::string& path)

@@ -3,7 +3,10 @@
 
 #include <sndfile.h>
 
+#include <sys/types.h>
+
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -13,21 +16,22 @@ namespace tooltest
 
 struct RunResult
 {
-    int exitCode;  // -1 when the program did not exit normally (a crash)
+    int exitCode;  // -1 when a signal ended the program
     std::string out;
     std::string err;
+    int signal = 0;  // the signal that ended it, 0 when it exited
 };
 
 // Runs kestrune with the arguments, stdin from /dev/null, stdout and stderr captured.
 RunResult runTool(const std::vector<std::string>& arguments);
-// Starts kestrune, sends it `signal` after `delayMs` milliseconds and waits for it to end. Returns
-// the exit code, or -1 when the signal ended it.
-int runToolInterrupted(const std::vector<std::string>& arguments, int delayMs, int signal);
-// Runs kestrune with stdin, stdout and stderr on a pseudo-terminal; returns everything it wrote.
-RunResult runToolOnTerminal(const std::vector<std::string>& arguments);
+// Runs kestrune with stdout and stderr on a pseudo-terminal (stdin from /dev/null) and returns what
+// it wrote there in err. onText, when given, sees everything written so far after each read, with
+// the program's process id and the terminal's controlling side, on which it may act.
+RunResult runToolOnTerminal(const std::vector<std::string>& arguments,
+                            const std::function<void(const std::string& text, pid_t pid, int terminal)>& onText = {});
 
 // Names of everything in a folder, hidden files included, sorted.
-std::vector<std::string> listFolder(const std::string& path);
+std::vector<std::string> listFolder(const std::filesystem::path& path);
 
 // A fresh folder under the system's temporary folder, removed with its contents at the end.
 class TemporaryFolder
@@ -68,7 +72,6 @@ Audio readAudio(const std::string& path);
 // The samples as libsndfile's integers (left-justified in 32 bits), for exact comparisons of PCM.
 std::vector<int> readIntegers(const std::string& path);
 std::string readBytes(const std::string& path);
-bool fileExists(const std::string& path);
 
 // Width and height from the IHDR chunk of a PNG; throws std::runtime_error for a file that does not
 // start with the PNG signature and an IHDR chunk or does not end with an IEND chunk.

@@ -1,13 +1,15 @@
 // Pieces of kestrune tested directly: the sidechain feed (padding, cutting, resampling, and its
-// independence of how it is read), the choice of output format, atomic files, the progress line and
-// the demo's synthesis.
+// independence of how it is read), the choice of output format, atomic files, the progress line,
+// levels, the subprocess helper and the demo's synthesis.
 #include "AtomicFile.h"
 #include "AudioFile.h"
 #include "Demo.h"
 #include "Effect.h"
 #include "Plot.h"
+#include "Measure.h"
 #include "Progress.h"
 #include "Render.h"
+#include "Subprocess.h"
 #include "ToolError.h"
 
 #include <gtest/gtest.h>
@@ -15,8 +17,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
+#include <csignal>
+#include <filesystem>
 #include <fstream>
+#include <limits>
+#include <system_error>
 
 namespace
 {
@@ -134,21 +141,21 @@ TEST(OutputFormat, ExtensionChoosesTheContainerAndTheInputTheSamples)
 
 TEST(AtomicFile, AppearsOnlyWhenCommittedWithTheUsualPermissions)
 {
-    char pattern[] = "/tmp/kestrune-atomic-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    const std::string folder = pattern;
-    const std::string target = folder + "/result.txt";
+    namespace fs = std::filesystem;
+    std::string pattern = (fs::temp_directory_path() / "kestrune-atomic-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    const fs::path folder = pattern;
+    const std::string target = (folder / "Result.TXT").string();
     std::string temporary;
     {
         AtomicFile abandoned(target);
         temporary = abandoned.temporaryPath();
-        EXPECT_EQ(folderOf(temporary), folder);
+        EXPECT_EQ(fs::path(temporary).parent_path(), folder);
         EXPECT_EQ(extensionOf(temporary), "txt");
         std::ofstream(temporary) << "half";
     }
-    struct stat status;
-    EXPECT_NE(::stat(temporary.c_str(), &status), 0) << "an abandoned file was left behind";
-    EXPECT_NE(::stat(target.c_str(), &status), 0);
+    EXPECT_FALSE(fs::exists(temporary)) << "an abandoned file was left behind";
+    EXPECT_FALSE(fs::exists(target));
 
     {
         AtomicFile file(target);
@@ -156,19 +163,68 @@ TEST(AtomicFile, AppearsOnlyWhenCommittedWithTheUsualPermissions)
         file.commit();
         temporary = file.temporaryPath();
     }
-    ASSERT_EQ(::stat(target.c_str(), &status), 0);
     const mode_t mask = ::umask(0);
     ::umask(mask);
-    EXPECT_EQ(status.st_mode & 0777, 0666 & ~mask);
-    EXPECT_NE(::stat(temporary.c_str(), &status), 0);
+    EXPECT_EQ(static_cast<mode_t>(fs::status(target).permissions()), 0666 & ~mask);
+    EXPECT_FALSE(fs::exists(temporary));
     std::ifstream in(target);
     std::string text;
     in >> text;
     EXPECT_EQ(text, "whole");
-    ::unlink(target.c_str());
-    ::rmdir(folder.c_str());
 
-    EXPECT_THROW(AtomicFile(folder + "/gone/x.wav"), ToolError);
+    EXPECT_THROW(AtomicFile((folder / "gone/x.wav").string()), ToolError);
+    EXPECT_THROW(AtomicFile(target + "/x.wav"), ToolError) << "a file is no folder";
+    fs::remove_all(folder);
+}
+
+TEST(Subprocess, CapturesBothStreamsAndTellsHowTheProgramEnded)
+{
+    // 200 kB on each stream: more than a pipe holds, so both must be drained while the child runs.
+    Subprocess chatty({"sh", "-c", "head -c 200000 /dev/zero; head -c 200000 /dev/zero >&2; printf x; exit 7"},
+                      Subprocess::kCapture, Subprocess::kCapture);
+    EXPECT_EQ(chatty.wait(), 7);
+    EXPECT_EQ(chatty.terminatingSignal(), 0);
+    EXPECT_EQ(chatty.out(), std::string(200000, '\0') + "x");
+    EXPECT_EQ(chatty.err(), std::string(200000, '\0'));
+
+    Subprocess quiet({"sh", "-c", "echo lost; echo kept >&2"}, Subprocess::kDiscard, Subprocess::kCapture);
+    EXPECT_EQ(quiet.wait(), 0);
+    EXPECT_EQ(quiet.out(), "");
+    EXPECT_EQ(quiet.err(), "kept\n");
+
+    Subprocess killed({"sh", "-c", "kill -TERM $$"}, Subprocess::kDiscard, Subprocess::kDiscard);
+    EXPECT_EQ(killed.wait(), -1);
+    EXPECT_EQ(killed.terminatingSignal(), SIGTERM);
+
+    try
+    {
+        Subprocess missing({"/nonexistent/program"}, Subprocess::kDiscard, Subprocess::kCapture);
+        ADD_FAILURE() << "a missing program started";
+    }
+    catch (const std::system_error& error)
+    {
+        EXPECT_EQ(error.code().value(), ENOENT);
+        EXPECT_NE(std::string(error.what()).find("/nonexistent/program"), std::string::npos) << error.what();
+    }
+}
+
+TEST(Levels, RmsPeakAndLargestReduction)
+{
+    // 0.5 and -0.25 alternating: mean square (0.25 + 0.0625) / 2, peak 0.5.
+    const float input[4] = {0.5f, -0.25f, 0.5f, -0.25f};
+    const float output[4] = {0.25f, -0.125f, 0.25f, -0.125f};
+    const float gain[4] = {1.0f, 0.25f, std::numeric_limits<float>::quiet_NaN(), 0.5f};
+    LevelMeter meter;
+    meter.observe({input, input, input, input, output, output, gain, 4});
+    EXPECT_NEAR(meter.input().rmsDb(), 10.0 * std::log10(0.15625), 1e-12);
+    EXPECT_NEAR(meter.input().peakDb(), 20.0 * std::log10(0.5), 1e-12);
+    EXPECT_NEAR(meter.output().rmsDb(), 10.0 * std::log10(0.15625 / 4.0), 1e-12);
+    EXPECT_NEAR(meter.maxGainReductionDb(), 20.0 * std::log10(4.0), 1e-12);
+
+    LevelMeter unmeasured;
+    unmeasured.observe({input, input, input, input, output, output, nullptr, 4});
+    EXPECT_EQ(unmeasured.maxGainReductionDb(), 0.0);
+    EXPECT_EQ(Level().peakDb(), -std::numeric_limits<double>::infinity());
 }
 
 TEST(ProgressLine, FitsTheTerminalAndShowsTheShareDone)

@@ -9,10 +9,9 @@
 #include <cctype>
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
+#include <filesystem>
 
 namespace kestrune
 {
@@ -69,67 +68,35 @@ mode_t currentUmask()
     return mask;
 }
 
-std::string systemError(int error)
-{
-    return std::strerror(error);
-}
-
 }  // namespace
-
-std::string folderOf(const std::string& path)
-{
-    const std::size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
-    if (slash == 0)
-        return "/";
-    return path.substr(0, slash);
-}
 
 std::string extensionOf(const std::string& path)
 {
-    const std::size_t slash = path.find_last_of('/');
-    const std::size_t dot = path.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-        return std::string();
-    std::string extension = path.substr(dot + 1);
+    std::string extension = std::filesystem::path(path).extension().string();
     std::transform(extension.begin(), extension.end(), extension.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return extension;
-}
-
-bool sameFile(const std::string& a, const std::string& b)
-{
-    struct stat first;
-    struct stat second;
-    if (::stat(a.c_str(), &first) != 0 || ::stat(b.c_str(), &second) != 0)
-        return false;
-    return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+    return extension.empty() ? extension : extension.substr(1);
 }
 
 AtomicFile::AtomicFile(const std::string& path) : m_path(path)
 {
-    const std::string folder = folderOf(path);
-    struct stat info;
-    if (::stat(folder.c_str(), &info) != 0)
-        throw ToolError("cannot write " + path + ": folder " + folder + ": " + systemError(errno));
-    if (!S_ISDIR(info.st_mode))
-        throw ToolError("cannot write " + path + ": " + folder + " is not a folder");
+    const std::filesystem::path target(path);
+    const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
+    std::error_code error;
+    if (!std::filesystem::is_directory(folder, error))
+        throw ToolError("cannot write " + path + ": " +
+                        (error ? "folder " + folder.string() + ": " + error.message()
+                               : folder.string() + " is not a folder"));
 
-    const std::size_t slash = path.find_last_of('/');
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     const std::string extension = extensionOf(path);
     const std::string suffix = extension.empty() ? std::string() : "." + extension;
-    std::string pattern = folder + "/." + name + ".partial-XXXXXX" + suffix;
-
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    const int fd = ::mkstemps(buffer.data(), static_cast<int>(suffix.size()));
+    std::string pattern = (folder / ("." + target.filename().string() + ".partial-XXXXXX" + suffix)).string();
+    const int fd = ::mkstemps(pattern.data(), static_cast<int>(suffix.size()));
     if (fd < 0)
-        throw ToolError("cannot write " + path + ": cannot create a file in " + folder + ": " +
-                        systemError(errno));
+        throw ToolError("cannot write " + path + ": cannot create a file in " + folder.string() + ": " +
+                        std::strerror(errno));
     ::close(fd);
-    m_temporaryPath = buffer.data();
+    m_temporaryPath = pattern;
     registerTemporaryFile(m_temporaryPath);
 }
 
@@ -147,10 +114,7 @@ void AtomicFile::commit()
     // mkstemps creates the file private to its owner; the result should look like any new file.
     ::chmod(m_temporaryPath.c_str(), 0666 & ~currentUmask());
     if (::rename(m_temporaryPath.c_str(), m_path.c_str()) != 0)
-    {
-        const int error = errno;
-        throw ToolError("cannot write " + m_path + ": " + systemError(error));
-    }
+        throw ToolError("cannot write " + m_path + ": " + std::strerror(errno));
     m_committed = true;
     unregisterTemporaryFile(m_temporaryPath);
 }

@@ -35,12 +35,6 @@ private:
 // Installs the signal handlers that remove uncommitted temporary files. Call once at start-up.
 void removeTemporaryFilesOnSignals();
 
-// Whether two paths name the same existing file (same device and inode).
-bool sameFile(const std::string& a, const std::string& b);
-
-// The folder part of a path ("." when there is none).
-std::string folderOf(const std::string& path);
-
 // The extension in lower case without the dot ("" when there is none).
 std::string extensionOf(const std::string& path);
 

@@ -2,13 +2,13 @@
 
 #include "ToolError.h"
 
-#include <sys/stat.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <map>
 
 namespace kestrune
@@ -98,11 +98,6 @@ std::string describeExtension(const std::string& extension)
     return "." + extension + " files";
 }
 
-std::string systemError(int error)
-{
-    return std::strerror(error);
-}
-
 }  // namespace
 
 // --- reading -------------------------------------------------------------------------------------
@@ -110,14 +105,12 @@ std::string systemError(int error)
 AudioReader::AudioReader(const std::string& path) : m_path(path)
 {
     // libsndfile reports a missing file and an unknown format alike; tell the user which it is.
-    struct stat status;
-    if (::stat(path.c_str(), &status) != 0)
-        throw ToolError("cannot read " + path + ": " + systemError(errno));
-    if (S_ISDIR(status.st_mode))
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error))
         throw ToolError("cannot read " + path + ": it is a folder");
     const int probe = ::open(path.c_str(), O_RDONLY);
     if (probe < 0)
-        throw ToolError("cannot read " + path + ": " + systemError(errno));
+        throw ToolError("cannot read " + path + ": " + std::strerror(errno));
     ::close(probe);
 
     m_file = sf_open(path.c_str(), SFM_READ, &m_info);

@@ -1,59 +1,26 @@
-// The command line of kestrune: subcommands, their options with units and ranges, and the turning
-// of parameter options into the normalised values the effect takes.
+// The command line of kestrune: subcommands, their options with units and ranges (the parameter
+// options come from the plug-in's parameter table), and the turning of parameter options into the
+// normalised values the effect takes.
 #pragma once
 
 #include "Effect.h"
 
 #include "KestruneParameters.h"
 
-#include <CLI/CLI.hpp>
-
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kestrune
 {
 
-// Parameters as given: engineering values by table index (the sidechain switch is not among them;
-// --sidechain sets it) and NAME=VALUE assignments of normalised values, in order.
+// Parameters as given: engineering values by table index (--SYMBOL for each numeric parameter;
+// --sidechain sets the switch) and the NAME=VALUE assignments of normalised values, in order.
 struct ParameterOptions
 {
     std::optional<float> engineering[VAZiro::kNumParameters];
-    std::vector<std::string> assignments;
-};
-
-struct InfoOptions
-{
-    std::string plugin;
-};
-
-struct RenderOptions
-{
-    std::string input;
-    std::string output;
-    std::string sidechain;
-    std::string plot;
-    std::string format;
-    ParameterOptions parameters;
-    int blockSize = 512;
-    std::string plugin;
-    bool quiet = false;
-};
-
-struct CurveOptions
-{
-    std::string output;
-    ParameterOptions parameters;
-    std::string plugin;
-    bool quiet = false;
-};
-
-struct DemoOptions
-{
-    std::string folder = "demo-out";
-    std::string plugin;
-    bool quiet = false;
+    std::vector<std::pair<std::string, float>> assignments;
 };
 
 enum class Command
@@ -64,52 +31,28 @@ enum class Command
     Curve,
     Demo
 };
+constexpr const char* kCommandNames[] = {"info", "render", "plot", "curve", "demo"};
 
-class CommandLine
+// What the command line said; each command reads its part.
+struct Options
 {
-public:
-    CommandLine();
-
-    // Parses the arguments. Returns true when a command is to run; false when --help or --version
-    // was answered. Throws UsageError for anything the command line gets wrong that can be told
-    // without loading the plug-in or reading a file.
-    bool parse(int argc, char** argv);
-
-    Command command() const { return m_command; }
-    const InfoOptions& info() const { return m_info; }
-    // `render` and `plot` share one set of options; `plot` leaves output empty and puts its
-    // picture in plot.
-    const RenderOptions& render() const { return m_render; }
-    const CurveOptions& curve() const { return m_curve; }
-    const DemoOptions& demo() const { return m_demo; }
-
-private:
-    struct ParameterFlags
-    {
-        float values[VAZiro::kNumParameters] = {};
-        CLI::Option* options[VAZiro::kNumParameters] = {};
-        std::vector<std::string> assignments;
-    };
-
-    void addParameterOptions(CLI::App& command, ParameterFlags& flags);
-    static ParameterOptions collect(const ParameterFlags& flags);
-
-    CLI::App m_app;
-    CLI::App* m_infoCommand = nullptr;
-    CLI::App* m_renderCommand = nullptr;
-    CLI::App* m_plotCommand = nullptr;
-    CLI::App* m_curveCommand = nullptr;
-    CLI::App* m_demoCommand = nullptr;
-    ParameterFlags m_renderFlags;
-    ParameterFlags m_plotFlags;
-    ParameterFlags m_curveFlags;
-    RenderOptions m_plotOptions;
-    Command m_command = Command::Info;
-    InfoOptions m_info;
-    RenderOptions m_render;
-    CurveOptions m_curve;
-    DemoOptions m_demo;
+    Command command = Command::Info;
+    std::string plugin;   // --plugin, empty for the default module
+    bool quiet = false;
+    std::string input;
+    std::string sidechain;
+    std::string output;   // render: the audio file
+    std::string picture;  // render --plot, plot -o, curve -o: the PNG
+    std::string data;     // --data: the numbers behind the picture as CSV
+    std::string format;
+    std::string folder = "demo-out";
+    int blockSize = 512;
+    ParameterOptions parameters;
 };
+
+// Returns the options, or nothing when --help or --version was answered. Throws UsageError for
+// anything the command line gets wrong that can be told without loading the plug-in or a file.
+std::optional<Options> parseCommandLine(int argc, char** argv);
 
 // The normalised settings for an effect: the engineering options through the inverse mappings
 // (only for an effect with Kestrune's parameters), "use SC" switched on when sidechainKeyed and

@@ -6,12 +6,9 @@
 #include "Render.h"
 #include "ToolError.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <initializer_list>
 #include <iostream>
@@ -205,28 +202,6 @@ std::vector<double> synthesiseKick(std::size_t frames, int rate)
     return kick;
 }
 
-void makeFolder(const std::string& folder)
-{
-    // Creates the folder and any missing parents, like mkdir -p.
-    std::string path;
-    std::stringstream parts(folder);
-    std::string part;
-    if (!folder.empty() && folder[0] == '/')
-        path = "/";
-    while (std::getline(parts, part, '/'))
-    {
-        if (part.empty())
-            continue;
-        path += part;
-        if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST)
-            throw ToolError("cannot create the folder " + path + ": " + std::strerror(errno));
-        path += "/";
-    }
-    struct stat status;
-    if (::stat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode))
-        throw ToolError("cannot write into " + folder + ": not a folder");
-}
-
 struct DemoRender
 {
     const char* name;      // file stem
@@ -246,25 +221,11 @@ ParameterOptions parameters(float attackMs, float releaseMs, float ratio, float 
     return options;
 }
 
-void levels(const std::vector<float>& samples, double& rmsDb, double& peakDb)
-{
-    double squares = 0.0;
-    double peak = 0.0;
-    for (const float sample : samples)
-    {
-        squares += static_cast<double>(sample) * sample;
-        peak = std::max(peak, static_cast<double>(std::fabs(sample)));
-    }
-    rmsDb = toDb(std::sqrt(squares / static_cast<double>(std::max<std::size_t>(samples.size(), 1))));
-    peakDb = toDb(peak);
-}
-
-std::string row(const std::string& file, const std::string& what, double rmsDb, double peakDb,
-                const std::string& reduction)
+std::string row(const std::string& file, const std::string& what, const Level& level, const std::string& reduction)
 {
     char text[256];
-    std::snprintf(text, sizeof text, "%-21s %-28s %8.1f %9.1f  %s\n", file.c_str(), what.c_str(), rmsDb, peakDb,
-                  reduction.c_str());
+    std::snprintf(text, sizeof text, "%-21s %-28s %8.1f %9.1f  %s\n", file.c_str(), what.c_str(), level.rmsDb(),
+                  level.peakDb(), reduction.c_str());
     return text;
 }
 
@@ -285,11 +246,15 @@ DemoSignals synthesiseDemo(int sampleRate)
     return DemoSignals{sampleRate, toFloat(left), toFloat(right), toFloat(kick)};
 }
 
-void runDemo(const DemoOptions& options)
+void runDemo(const Options& options)
 {
-    const std::string folder = options.folder.empty() ? std::string(".") : options.folder;
-    makeFolder(folder);
-    const auto inFolder = [&folder](const std::string& name) { return folder + "/" + name; };
+    const std::filesystem::path folder = options.folder.empty() ? "." : options.folder;
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error || !std::filesystem::is_directory(folder))
+        throw ToolError("cannot write into " + folder.string() + ": " +
+                        (error ? error.message() : std::string("not a folder")));
+    const auto inFolder = [&folder](const std::string& name) { return (folder / name).string(); };
 
     const DemoSignals signals = synthesiseDemo(kDemoSampleRate);
     const int wavFloat = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
@@ -310,12 +275,12 @@ void runDemo(const DemoOptions& options)
         {"sidechain-keyed", "keyed by kick.wav", true, parameters(1.0f, 180.0f, 6.0f, -30.0f, 0.0f)},
     };
 
-    std::vector<std::unique_ptr<AtomicFile>> pictures;
-    std::vector<PlotJob> jobs;
+    std::vector<std::unique_ptr<PlotFiles>> plots;
     std::string summary;
     std::string effectName;
-    double mainRmsDb = 0.0, mainPeakDb = 0.0, kickRmsDb = 0.0, kickPeakDb = 0.0;
-    levels(signals.kick, kickRmsDb, kickPeakDb);
+    Level mainLevel, kickLevel;
+    for (const float sample : signals.kick)
+        kickLevel.add(sample);
 
     std::vector<ParameterSetting> selfKeyedSettings;
     for (const DemoRender& render : renders)
@@ -326,8 +291,7 @@ void runDemo(const DemoOptions& options)
         if (!render.sidechainKeyed)
             selfKeyedSettings = settings;
 
-        RenderSettings renderSettings{settings, 512, true, options.quiet, render.name};
-        Renderer renderer(effect, renderSettings);
+        Renderer renderer(effect, {settings, 512, true, options.quiet, render.name});
         MemorySource main(signals.mainLeft, signals.mainRight, signals.sampleRate, 2);
         MemorySource kick(signals.kick, signals.kick, signals.sampleRate, 1);
         std::unique_ptr<SidechainFeed> feed;
@@ -340,32 +304,24 @@ void runDemo(const DemoOptions& options)
         LevelMeter meter;
         EnvelopeRecorder recorder(main.frames(), signals.sampleRate);
         renderer.run(main, feed.get(), &sink, {&meter, &recorder});
-        mainRmsDb = meter.inputRmsDb();
-        mainPeakDb = meter.inputPeakDb();
+        mainLevel = meter.input();
 
-        RenderPicture picture;
-        picture.title = std::string("Kestrune demo: music.wav ") + render.keyedBy;
-        picture.settings = describeSettings(effect);
-        picture.keyedBySidechain = renderer.keyedBySidechain();
-        picture.hasThreshold = effect.hasKestruneParameters();
-        picture.thresholdDb = effect.engineering(VAZiro::kThreshold);
-        picture.gain = renderer.gainMeasurement();
-        pictures.push_back(std::make_unique<AtomicFile>(inFolder(std::string(render.name) + ".png")));
-        jobs.push_back(renderPlotJob(recorder, picture, pictures.back()->temporaryPath()));
+        const RenderPicture picture =
+            describeRender(effect, renderer, std::string("Kestrune demo: music.wav ") + render.keyedBy);
+        plots.push_back(
+            std::make_unique<PlotFiles>(inFolder(std::string(render.name) + ".png"), "", recorder, picture));
 
         char reduction[32];
         std::snprintf(reduction, sizeof reduction, "%.1f dB", meter.maxGainReductionDb());
-        summary += row(std::string(render.name) + ".wav", render.keyedBy, meter.outputRmsDb(), meter.outputPeakDb(),
-                       reduction);
+        summary += row(std::string(render.name) + ".wav", render.keyedBy, meter.output(), reduction);
         summary += "    " + picture.settings + "\n";
     }
 
     Effect curveEffect(module);
     CurvePicture curve = measureTransferCurve(curveEffect, selfKeyedSettings, options.quiet);
     curve.title = "Static transfer curve of " + effectName + " with the self-keyed demo settings";
-    pictures.push_back(std::make_unique<AtomicFile>(inFolder("curve.png")));
-    jobs.push_back(curvePlotJob(curve, pictures.back()->temporaryPath()));
-    drawPlots(jobs);
+    plots.push_back(std::make_unique<PlotFiles>(inFolder("curve.png"), "", curve));
+    drawPlots({plots[0].get(), plots[1].get(), plots[2].get()});
 
     std::ostringstream text;
     char header[256];
@@ -378,8 +334,8 @@ void runDemo(const DemoOptions& options)
          << "Gain reduction is measured through a probe instance of the effect (see 'kestrune plot --help').\n\n";
     std::snprintf(header, sizeof header, "%-21s %-28s %8s %9s  %s\n", "file", "", "RMS dBFS", "peak dBFS",
                   "max gain reduction");
-    text << header << row("music.wav", "main signal (stereo)", mainRmsDb, mainPeakDb, "")
-         << row("kick.wav", "sidechain (mono)", kickRmsDb, kickPeakDb, "") << summary
+    text << header << row("music.wav", "main signal (stereo)", mainLevel, "")
+         << row("kick.wav", "sidechain (mono)", kickLevel, "") << summary
          << "\nPictures: self-keyed.png, sidechain-keyed.png, curve.png\n";
 
     AtomicFile summaryFile(inFolder("summary.txt"));
@@ -392,10 +348,10 @@ void runDemo(const DemoOptions& options)
 
     for (auto& writer : writers)
         writer->commit();
-    for (auto& picture : pictures)
-        picture->commit();
+    for (auto& plot : plots)
+        plot->commit();
     summaryFile.commit();
-    std::cout << text.str() << "Written to " << folder << "/\n";
+    std::cout << text.str() << "Written to " << folder.string() << "/\n";
 }
 
 }  // namespace kestrune

@@ -27,6 +27,6 @@ DemoSignals synthesiseDemo(int sampleRate);
 
 // Writes music.wav, kick.wav, self-keyed.wav, sidechain-keyed.wav, their two pictures, curve.png
 // and summary.txt into the folder (created when missing), all or none, and prints the summary.
-void runDemo(const DemoOptions& options);
+void runDemo(const Options& options);
 
 }  // namespace kestrune

@@ -5,11 +5,12 @@
 
 #include "AEffectX.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <iomanip>
 #include <ostream>
+#include <sstream>
 
 namespace kestrune
 {
@@ -17,31 +18,33 @@ namespace kestrune
 namespace
 {
 
-bool fileExists(const std::string& path)
-{
-    struct stat status;
-    return ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
-}
-
 std::string defaultModulePath()
 {
-    // The module of the same build, then the one `cmake --install` put in place.
-    for (const char* candidate : {KESTRUNE_BUILT_MODULE, KESTRUNE_INSTALLED_MODULE})
+    std::vector<std::filesystem::path> candidates = {KESTRUNE_BUILT_MODULE};
+    std::vector<std::string> folders;
+    if (const char* vstPath = std::getenv("VST_PATH"); vstPath != nullptr && *vstPath != 0)
     {
-        if (fileExists(candidate))
-            return candidate;
+        std::istringstream list(vstPath);
+        for (std::string folder; std::getline(list, folder, ':');)
+            folders.push_back(folder);
     }
-    throw ToolError(std::string("no Kestrune module found at ") + KESTRUNE_BUILT_MODULE + " or " +
-                    KESTRUNE_INSTALLED_MODULE + "; build it or give --plugin PATH");
-}
-
-std::string text(khost::PluginInstance& instance, VstInt32 opcode, VstInt32 index = 0)
-{
-    // Effects write past the interface's limits often enough that hosts pass a roomy buffer.
-    char buffer[256] = {};
-    instance.dispatch(opcode, index, 0, buffer);
-    buffer[sizeof buffer - 1] = 0;
-    return buffer;
+    else
+    {
+        if (const char* home = std::getenv("HOME"); home != nullptr && *home != 0)
+            folders.push_back(std::string(home) + "/.vst");
+        folders.insert(folders.end(), {"/usr/local/lib/vst", "/usr/lib/vst"});
+    }
+    std::string tried;
+    for (const std::string& folder : folders)
+        candidates.push_back(std::filesystem::path(folder) / "Kestrune.so");
+    for (const std::filesystem::path& candidate : candidates)
+    {
+        std::error_code error;
+        if (std::filesystem::is_regular_file(candidate, error))
+            return candidate.string();
+        tried += (tried.empty() ? "" : ", ") + candidate.string();
+    }
+    throw ToolError("no Kestrune module found (looked for " + tried + "); build it or give --plugin PATH");
 }
 
 std::string fourCharacters(VstInt32 id)
@@ -88,14 +91,14 @@ std::string flagNames(VstInt32 flags)
     return names.empty() ? "none" : names;
 }
 
-std::string formatFloat(float value)
-{
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%g", static_cast<double>(value));
-    return buffer;
-}
-
 }  // namespace
+
+std::string formatValue(double value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
 
 std::shared_ptr<khost::PluginModule> loadModule(const std::string& path)
 {
@@ -129,21 +132,8 @@ catch (const khost::HostError& error)
 
 std::string Effect::name()
 {
-    const std::string own = text(m_instance, effGetEffectName);
-    if (!own.empty())
-        return own;
-    const std::size_t slash = modulePath().find_last_of('/');
-    return slash == std::string::npos ? modulePath() : modulePath().substr(slash + 1);
-}
-
-VstInt32 Effect::findParameter(const std::string& name)
-{
-    for (VstInt32 index = 0; index < m_instance.numParameters(); ++index)
-    {
-        if (m_instance.parameterName(index) == name)
-            return index;
-    }
-    return -1;
+    const std::string own = m_instance.queryText(effGetEffectName);
+    return own.empty() ? std::filesystem::path(modulePath()).filename().string() : own;
 }
 
 void Effect::apply(const std::vector<ParameterSetting>& settings)
@@ -183,16 +173,16 @@ void Effect::describe(std::ostream& out)
         out << std::left << std::setw(16) << key << value << '\n';
     };
     line("Module", modulePath());
-    line("Effect", text(effect, effGetEffectName));
-    line("Vendor", text(effect, effGetVendorString));
-    line("Product", text(effect, effGetProductString));
+    line("Effect", effect.queryText(effGetEffectName));
+    line("Vendor", effect.queryText(effGetVendorString));
+    line("Product", effect.queryText(effGetProductString));
     line("Vendor version", std::to_string(effect.dispatch(effGetVendorVersion)));
     line("Category", std::to_string(category) + " (" + categoryName(category) + ")");
     line("Unique ID", characters.empty() ? std::string(hexId) : "'" + characters + "' (" + hexId + ")");
     line("Inputs", std::to_string(effect.numInputs()) + (hasSidechainInputs() ? " (main L/R, sidechain L/R)" : ""));
     line("Outputs", std::to_string(effect.numOutputs()));
     line("Flags", std::to_string(effect.flags()) + " (" + flagNames(effect.flags()) + ")");
-    line("Programs", std::to_string(effect.numPrograms()) + ", current: " + text(effect, effGetProgramName));
+    line("Programs", std::to_string(effect.numPrograms()) + ", current: " + effect.queryText(effGetProgramName));
     line("Parameters", std::to_string(effect.numParameters()));
 
     out << '\n'
@@ -203,14 +193,14 @@ void Effect::describe(std::ostream& out)
     {
         out << "  " << std::setw(7) << index << std::setw(10) << effect.parameterName(index) << std::setw(7)
             << effect.parameterLabel(index) << std::setw(12) << effect.parameterDisplay(index) << std::setw(12)
-            << formatFloat(effect.getParameter(index));
+            << formatValue(effect.getParameter(index));
         if (m_kestruneParameters && index < VAZiro::kNumParameters)
         {
             const VAZiro::KestruneParameterInfo& info = VAZiro::kParameterInfo[index];
-            if (index == VAZiro::kUseSidechain)
+            if (info.kind == VAZiro::ParameterKind::Switch)
                 out << "off below 0.5, on from 0.5";
             else
-                out << formatFloat(info.minimum) << " .. " << formatFloat(info.maximum)
+                out << formatValue(info.minimum) << " .. " << formatValue(info.maximum)
                     << (info.label != nullptr ? std::string(" ") + info.label : std::string());
         }
         out << '\n';

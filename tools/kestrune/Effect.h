@@ -19,8 +19,9 @@ struct ParameterSetting
     float value;
 };
 
-// The module `--plugin` names, or the built Kestrune.so when path is empty. Throws ToolError with
-// the loader's message for a module that cannot be loaded or has no VSTPluginMain.
+// The module `--plugin` names or, when path is empty, the Kestrune.so of this build, else the first
+// in the folders of VST_PATH or, without it, ~/.vst, /usr/local/lib/vst and /usr/lib/vst. Throws
+// ToolError with the loader's message for a module that cannot be loaded or has no VSTPluginMain.
 std::shared_ptr<khost::PluginModule> loadModule(const std::string& path);
 
 class Effect
@@ -40,9 +41,6 @@ public:
     bool hasSidechainInputs() const { return m_instance.numInputs() == 4; }
     // The first six parameters carry Kestrune's names, so its table of mappings applies to them.
     bool hasKestruneParameters() const { return m_kestruneParameters; }
-    // Index of the parameter with this name, -1 when there is none.
-    VstInt32 findParameter(const std::string& name);
-
     void apply(const std::vector<ParameterSetting>& settings);
     // Engineering value of a table parameter as currently set; needs hasKestruneParameters().
     float engineering(int tableIndex) const;
@@ -60,5 +58,8 @@ private:
     khost::PluginInstance m_instance;
     bool m_kestruneParameters = false;
 };
+
+// A number as kestrune prints parameter values and ranges: printf's %g.
+std::string formatValue(double value);
 
 }  // namespace kestrune

@@ -22,11 +22,6 @@ constexpr float kRatioFloor = 1e-3f;  // -60 dBFS
 
 }  // namespace
 
-double toDb(double linear)
-{
-    return 20.0 * std::log10(linear);
-}
-
 // --- sources -------------------------------------------------------------------------------------
 
 FileSource::FileSource(const std::string& path, const std::string& role) : m_reader(path)
@@ -249,53 +244,6 @@ void Renderer::run(FrameSource& main, SidechainFeed* sidechain, FrameSink* sink,
         progress.advance(static_cast<std::int64_t>(frames));
     }
     progress.finish();
-}
-
-// --- levels --------------------------------------------------------------------------------------
-
-void LevelMeter::observe(const RenderBlock& block)
-{
-    for (std::size_t i = 0; i < block.frames; ++i)
-    {
-        for (const float in : {block.inputLeft[i], block.inputRight[i]})
-        {
-            m_inputSquares += static_cast<double>(in) * in;
-            m_inputPeak = std::max(m_inputPeak, static_cast<double>(std::fabs(in)));
-        }
-        for (const float out : {block.outputLeft[i], block.outputRight[i]})
-        {
-            m_outputSquares += static_cast<double>(out) * out;
-            m_outputPeak = std::max(m_outputPeak, static_cast<double>(std::fabs(out)));
-        }
-        if (block.gain != nullptr && !std::isnan(block.gain[i]))
-            m_minimumGain = std::min(m_minimumGain, static_cast<double>(block.gain[i]));
-    }
-    m_samples += 2 * static_cast<std::int64_t>(block.frames);
-}
-
-double LevelMeter::inputRmsDb() const
-{
-    return toDb(std::sqrt(m_inputSquares / static_cast<double>(std::max<std::int64_t>(m_samples, 1))));
-}
-
-double LevelMeter::inputPeakDb() const
-{
-    return toDb(m_inputPeak);
-}
-
-double LevelMeter::outputRmsDb() const
-{
-    return toDb(std::sqrt(m_outputSquares / static_cast<double>(std::max<std::int64_t>(m_samples, 1))));
-}
-
-double LevelMeter::outputPeakDb() const
-{
-    return toDb(m_outputPeak);
-}
-
-double LevelMeter::maxGainReductionDb() const
-{
-    return m_minimumGain >= 1.0 ? 0.0 : -toDb(m_minimumGain);
 }
 
 }  // namespace kestrune

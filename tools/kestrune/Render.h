@@ -180,29 +180,4 @@ private:
     bool m_keyedBySidechain = false;
 };
 
-// RMS and peak of input and output over both channels, and the largest gain reduction.
-class LevelMeter : public RenderObserver
-{
-public:
-    void observe(const RenderBlock& block) override;
-
-    double inputRmsDb() const;
-    double inputPeakDb() const;
-    double outputRmsDb() const;
-    double outputPeakDb() const;
-    // Largest reduction as a positive number of dB; 0 when no gain was measured.
-    double maxGainReductionDb() const;
-
-private:
-    double m_inputSquares = 0.0;
-    double m_outputSquares = 0.0;
-    double m_inputPeak = 0.0;
-    double m_outputPeak = 0.0;
-    double m_minimumGain = 1.0;
-    std::int64_t m_samples = 0;
-};
-
-// 20 log10 of a linear amplitude, -inf for 0.
-double toDb(double linear);
-
 }  // namespace kestrune

@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 
@@ -27,48 +28,49 @@ void note(bool quiet, const std::string& text)
 
 std::string fileName(const std::string& path)
 {
-    const std::size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+    return std::filesystem::path(path).filename().string();
 }
 
-void requirePng(const std::string& path, const char* option)
+void requireExtension(const std::string& path, const char* option, const char* extension)
 {
-    if (extensionOf(path) != "png")
-        throw UsageError(std::string(option) + " " + path + ": pictures are written as PNG; name a .png file");
+    if (!path.empty() && extensionOf(path) != extension)
+        throw UsageError(std::string(option) + " " + path + ": name a ." + extension + " file" +
+                         (extension == std::string("png") ? "; pictures are written as PNG" : ""));
 }
 
-void refuseToOverwrite(const std::string& output, const std::vector<std::string>& inputs)
+// Every output of a run: none may be an input or another output.
+void checkOutputs(const std::vector<std::string>& outputs, const std::vector<std::string>& inputs)
 {
-    for (const std::string& input : inputs)
+    for (std::size_t i = 0; i < outputs.size(); ++i)
     {
-        if (!input.empty() && sameFile(output, input))
-            throw UsageError("refusing to write " + output + " over the input file " + input);
+        std::error_code error;
+        for (const std::string& input : inputs)
+        {
+            if (!outputs[i].empty() && !input.empty() && std::filesystem::equivalent(outputs[i], input, error))
+                throw UsageError("refusing to write " + outputs[i] + " over the input file " + input);
+        }
+        for (std::size_t j = 0; j < i; ++j)
+        {
+            if (!outputs[i].empty() && outputs[i] == outputs[j])
+                throw UsageError("two outputs cannot both be " + outputs[i]);
+        }
     }
 }
 
-void runInfo(const InfoOptions& options)
+void runInfo(const Options& options)
 {
     Effect effect(loadModule(options.plugin));
     effect.describe(std::cout);
 }
 
 // `render`, and `plot`, which is a render without audio output.
-void runRender(const RenderOptions& options)
+void runRender(const Options& options)
 {
     const bool writesAudio = !options.output.empty();
-    const bool drawsPicture = !options.plot.empty();
-    const std::vector<std::string> inputs = {options.input, options.sidechain};
-    if (drawsPicture)
-    {
-        requirePng(options.plot, writesAudio ? "--plot" : "-o");
-        refuseToOverwrite(options.plot, inputs);
-    }
-    if (writesAudio)
-    {
-        refuseToOverwrite(options.output, inputs);
-        if (drawsPicture && options.plot == options.output)
-            throw UsageError("the audio output and the picture cannot both be " + options.output);
-    }
+    const bool records = !options.picture.empty() || !options.data.empty();
+    requireExtension(options.picture, writesAudio ? "--plot" : "-o", "png");
+    requireExtension(options.data, "--data", "csv");
+    checkOutputs({options.output, options.picture, options.data}, {options.input, options.sidechain});
 
     FileSource input(options.input, "input");
     std::unique_ptr<FileSource> sidechain;
@@ -97,9 +99,7 @@ void runRender(const RenderOptions& options)
                                     " Hz to the input's " + std::to_string(input.sampleRate()) + " Hz");
     }
 
-    RenderSettings renderSettings{settings, options.blockSize, drawsPicture, options.quiet,
-                                  writesAudio ? "render" : "plot"};
-    Renderer renderer(effect, renderSettings);
+    Renderer renderer(effect, {settings, options.blockSize, records, options.quiet, writesAudio ? "render" : "plot"});
     std::unique_ptr<AudioWriter> writer;
     std::unique_ptr<WriterSink> sink;
     if (writesAudio)
@@ -109,24 +109,18 @@ void runRender(const RenderOptions& options)
     }
     EnvelopeRecorder recorder(input.frames(), input.sampleRate());
     std::vector<RenderObserver*> observers;
-    if (drawsPicture)
+    if (records)
         observers.push_back(&recorder);
     renderer.run(input, feed.get(), sink.get(), observers);
 
-    std::unique_ptr<AtomicFile> picture;
-    if (drawsPicture)
+    std::unique_ptr<PlotFiles> plot;
+    if (records)
     {
-        RenderPicture description;
-        description.title = effect.name() + ": " + fileName(options.input) +
-                            (sidechain ? " keyed by " + fileName(options.sidechain) : std::string());
-        description.settings = describeSettings(effect);
-        description.hasThreshold = effect.hasKestruneParameters();
-        description.keyedBySidechain = renderer.keyedBySidechain();
-        if (description.hasThreshold)
-            description.thresholdDb = effect.engineering(VAZiro::kThreshold);
-        description.gain = renderer.gainMeasurement();
-        picture = std::make_unique<AtomicFile>(options.plot);
-        drawPlots({renderPlotJob(recorder, description, picture->temporaryPath())});
+        const std::string title = effect.name() + ": " + fileName(options.input) +
+                                  (sidechain ? " keyed by " + fileName(options.sidechain) : std::string());
+        plot = std::make_unique<PlotFiles>(options.picture, options.data, recorder,
+                                           describeRender(effect, renderer, title));
+        drawPlots({plot.get()});
     }
 
     if (writer)
@@ -136,68 +130,64 @@ void runRender(const RenderOptions& options)
             note(options.quiet, std::to_string(writer->clippedSamples()) + " samples beyond full scale were clipped in " +
                                     options.output + " (" + describeSampleFormat(format) + ")");
     }
-    if (picture)
-        picture->commit();
+    if (plot)
+        plot->commit();
 }
 
-void runCurve(const CurveOptions& options)
+void runCurve(const Options& options)
 {
-    requirePng(options.output, "-o");
+    requireExtension(options.picture, "-o", "png");
+    requireExtension(options.data, "--data", "csv");
+    checkOutputs({options.picture, options.data}, {});
     Effect effect(loadModule(options.plugin));
     const std::vector<ParameterSetting> settings = resolveParameters(options.parameters, effect, false);
-    AtomicFile picture(options.output);
     CurvePicture curve = measureTransferCurve(effect, settings, options.quiet);
     curve.title = "Static transfer curve of " + effect.name();
-    drawPlots({curvePlotJob(curve, picture.temporaryPath())});
-    picture.commit();
+    PlotFiles plot(options.picture, options.data, curve);
+    drawPlots({&plot});
+    plot.commit();
 }
 
 int run(int argc, char** argv)
 {
-    CommandLine commandLine;
-    if (!commandLine.parse(argc, argv))
+    const std::optional<Options> options = parseCommandLine(argc, argv);
+    if (!options)
         return kExitSuccess;
-    switch (commandLine.command())
+    switch (options->command)
     {
     case Command::Info:
-        runInfo(commandLine.info());
+        runInfo(*options);
         break;
     case Command::Render:
     case Command::Plot:
-        runRender(commandLine.render());
+        runRender(*options);
         break;
     case Command::Curve:
-        runCurve(commandLine.curve());
+        runCurve(*options);
         break;
     case Command::Demo:
-        runDemo(commandLine.demo());
+        runDemo(*options);
         break;
     }
     return kExitSuccess;
 }
-
-}  // namespace
-}  // namespace kestrune
-
-namespace
-{
 
 // Where to read more after a usage error: the help of the command that was given, if any.
 std::string helpHint(int argc, char** argv)
 {
     for (int i = 1; i < argc; ++i)
     {
-        const std::string word = argv[i];
-        for (const char* command : {"info", "render", "plot", "curve", "demo"})
+        for (const char* command : kCommandNames)
         {
-            if (word == command)
-                return " (see kestrune " + word + " --help)";
+            if (argv[i] == std::string(command))
+                return std::string(" (see kestrune ") + command + " --help)";
         }
     }
     return " (see kestrune --help)";
 }
 
 }  // namespace
+}  // namespace kestrune
 
 int main(int argc, char** argv)
 {
@@ -209,13 +199,8 @@ int main(int argc, char** argv)
     catch (const kestrune::ToolError& error)
     {
         std::fprintf(stderr, "kestrune: error: %s%s\n", error.what(),
-                     error.exitCode() == kestrune::kExitUsage ? helpHint(argc, argv).c_str() : "");
+                     error.exitCode() == kestrune::kExitUsage ? kestrune::helpHint(argc, argv).c_str() : "");
         return error.exitCode();
-    }
-    catch (const khost::HostError& error)
-    {
-        std::fprintf(stderr, "kestrune: error: %s\n", error.what());
-        return kestrune::kExitFailure;
     }
     catch (const std::exception& error)
     {

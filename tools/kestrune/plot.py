@@ -1,9 +1,27 @@
-# Draws the pictures of `kestrune` with matplotlib. kestrune runs this script with pairs of
-# arguments, DATA PNG ..., where each data file holds "key value" lines, a "columns ..." line and
-# then one row of numbers per point. All numbers are computed by kestrune; this only draws.
+#!/usr/bin/env python3
+"""Draws the pictures of kestrune from the CSV files it writes (kestrune plot/curve --data).
+
+    python3 plot.py DATA.csv PICTURE.png [DATA.csv PICTURE.png ...]
+
+A data file opens with lines "# key: value" (title, settings, threshold_db and, for a render,
+keyed_by_sidechain 0 or 1 and gain probe, ratio or none), then a header row and one row per point:
+
+    render: time_s,input_min,input_max,key_min,key_max,output_min,output_max,gain_db
+    curve:  input_db,steady_db,sine_db,ideal_db
+
+"nan" marks a value that is not known. kestrune computes every number; this only draws.
+Exit codes: 0 drawn, 1 failed, 3 matplotlib is missing.
+"""
+import csv
 import sys
 
-import matplotlib
+MISSING_MATPLOTLIB = 3
+
+try:
+    import matplotlib
+except ImportError:
+    sys.stderr.write("plot.py: %s has no matplotlib\n" % sys.executable)
+    sys.exit(MISSING_MATPLOTLIB)
 
 matplotlib.use("Agg")
 import matplotlib.pyplot as plt  # noqa: E402
@@ -17,21 +35,19 @@ THRESHOLD_COLOUR = "#b3322d"
 
 def read_data(path):
     meta = {}
-    names = []
-    rows = []
-    with open(path, encoding="utf-8") as data:
+    body = []
+    with open(path, encoding="utf-8", newline="") as data:
         for line in data:
-            line = line.rstrip("\n")
-            if names:
-                if line.strip():
-                    rows.append([float(word) for word in line.split()])
-                continue
-            key, _, value = line.partition(" ")
-            if key == "columns":
-                names = value.split()
+            if line.startswith("#"):
+                key, _, value = line[1:].partition(":")
+                meta[key.strip()] = value.strip()
             else:
-                meta[key] = value
-    columns = {name: [row[i] for row in rows] for i, name in enumerate(names)}
+                body.append(line)
+    reader = csv.DictReader(body)
+    columns = {name: [] for name in reader.fieldnames or []}
+    for row in reader:
+        for name, values in columns.items():
+            values.append(float(row[name]))
     return meta, columns
 
 
@@ -51,7 +67,7 @@ def waveform_axes(axes, peak):
 
 
 def draw_render(meta, columns, png):
-    time = columns["time"]
+    time = columns["time_s"]
     keyed_by_sidechain = meta.get("keyed_by_sidechain") == "1"
     threshold = float(meta.get("threshold_db", "nan"))
     has_threshold = threshold == threshold
@@ -139,16 +155,15 @@ def draw_curve(meta, columns, png):
 
 def main(arguments):
     if len(arguments) % 2 != 0 or not arguments:
-        sys.exit("usage: plot.py DATA PNG [DATA PNG ...]")
+        sys.exit("usage: plot.py DATA.csv PICTURE.png [DATA.csv PICTURE.png ...]")
     for data_path, png in zip(arguments[0::2], arguments[1::2]):
         meta, columns = read_data(data_path)
-        kind = meta.get("kind")
-        if kind == "render":
+        if "time_s" in columns:
             draw_render(meta, columns, png)
-        elif kind == "curve":
+        elif "input_db" in columns:
             draw_curve(meta, columns, png)
         else:
-            sys.exit("unknown plot kind %r in %s" % (kind, data_path))
+            sys.exit("plot.py: %s has neither a time_s nor an input_db column" % data_path)
 
 
 if __name__ == "__main__":

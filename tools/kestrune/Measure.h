@@ -1,0 +1,100 @@
+// What kestrune measures about a render or an effect: levels, peak envelopes per pixel column, the
+// static transfer curve, and the settings in words.
+#pragma once
+
+#include "Effect.h"
+#include "Render.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kestrune
+{
+
+// RMS and peak level of the samples added so far; -inf dB before any sample or for silence.
+class Level
+{
+public:
+    void add(float sample);
+    double rmsDb() const;
+    double peakDb() const;
+
+private:
+    double m_squares = 0.0;
+    double m_peak = 0.0;
+    std::int64_t m_count = 0;
+};
+
+// Levels of input and output over both channels, and the largest gain reduction.
+class LevelMeter : public RenderObserver
+{
+public:
+    void observe(const RenderBlock& block) override;
+
+    const Level& input() const { return m_input; }
+    const Level& output() const { return m_output; }
+    // Largest reduction as a positive number of dB; 0 when no gain was measured.
+    double maxGainReductionDb() const;
+
+private:
+    Level m_input;
+    Level m_output;
+    double m_minimumGain = 1.0;
+};
+
+// Peak envelopes per pixel column of input, key and output (minimum and maximum over both
+// channels) and the smallest gain in each column.
+class EnvelopeRecorder : public RenderObserver
+{
+public:
+    static constexpr int kColumns = 1600;
+
+    EnvelopeRecorder(std::int64_t totalFrames, int sampleRate);
+    void observe(const RenderBlock& block) override;
+
+    struct Column
+    {
+        float inputMin, inputMax, keyMin, keyMax, outputMin, outputMax;
+        float gainMin;  // linear; NaN when no gain is known in the column
+        bool used;
+    };
+    const std::vector<Column>& columns() const { return m_columns; }
+    std::int64_t framesSeen() const { return m_position; }
+    int sampleRate() const { return m_sampleRate; }
+
+private:
+    std::int64_t m_total;
+    int m_sampleRate;
+    std::int64_t m_position = 0;
+    std::vector<Column> m_columns;
+};
+
+struct CurvePoint
+{
+    double inputDb;
+    double steadyDb;  // output level for a square wave (constant magnitude: a steady key)
+    double sineDb;    // output peak level for a 1 kHz sine
+    double idealDb;   // the hard-knee line; NaN for effects without Kestrune's parameters
+};
+
+struct CurvePicture
+{
+    std::string title;
+    std::string settings;
+    bool hasThreshold = false;
+    double thresholdDb = 0.0;
+    std::vector<CurvePoint> points;
+};
+
+// Measures the static transfer curve from -80 to 0 dBFS in 1 dB steps, self-keyed, at 48 kHz:
+// for each level the effect starts from rest and runs long enough for its envelope to settle
+// (16 attack times for the square wave, 12 attack-plus-release times for the sine), and the output
+// peak of the last stretch is taken.
+CurvePicture measureTransferCurve(Effect& effect, const std::vector<ParameterSetting>& settings, bool quiet);
+
+// Settings of an effect with Kestrune's parameters as one line ("attack 10 ms, ..."), or every
+// parameter's name and display text for another effect.
+std::string describeSettings(Effect& effect);
+
+}  // namespace kestrune
