@@ -46,9 +46,8 @@ std::vector<std::string> toolCommand(const std::vector<std::string>& arguments)
 
 RunResult runTool(const std::vector<std::string>& arguments)
 {
-    kestrune::Subprocess tool(toolCommand(arguments), kestrune::Subprocess::kCapture, kestrune::Subprocess::kCapture);
-    const int exitCode = tool.wait();
-    return {exitCode, tool.out(), tool.err(), tool.terminatingSignal()};
+    const kestrune::Subprocess::Result result = kestrune::Subprocess::run(toolCommand(arguments));
+    return {result.exitCode, result.out, result.err, result.signal};
 }
 
 RunResult runToolOnTerminal(const std::vector<std::string>& arguments,

@@ -179,26 +179,24 @@ TEST(AtomicFile, AppearsOnlyWhenCommittedWithTheUsualPermissions)
 
 TEST(Subprocess, CapturesBothStreamsAndTellsHowTheProgramEnded)
 {
-    // 200 kB on each stream: more than a pipe holds, so both must be drained while the child runs.
-    Subprocess chatty({"sh", "-c", "head -c 200000 /dev/zero; head -c 200000 /dev/zero >&2; printf x; exit 7"},
-                      Subprocess::kCapture, Subprocess::kCapture);
-    EXPECT_EQ(chatty.wait(), 7);
-    EXPECT_EQ(chatty.terminatingSignal(), 0);
-    EXPECT_EQ(chatty.out(), std::string(200000, '\0') + "x");
-    EXPECT_EQ(chatty.err(), std::string(200000, '\0'));
+    // 200 kB on each stream: more than a pipe holds.
+    const Subprocess::Result chatty =
+        Subprocess::run({"sh", "-c", "head -c 200000 /dev/zero; head -c 200000 /dev/zero >&2; printf x; exit 7"});
+    EXPECT_EQ(chatty.exitCode, 7);
+    EXPECT_EQ(chatty.signal, 0);
+    EXPECT_EQ(chatty.out, std::string(200000, '\0') + "x");
+    EXPECT_EQ(chatty.err, std::string(200000, '\0'));
 
-    Subprocess quiet({"sh", "-c", "echo lost; echo kept >&2"}, Subprocess::kDiscard, Subprocess::kCapture);
-    EXPECT_EQ(quiet.wait(), 0);
-    EXPECT_EQ(quiet.out(), "");
-    EXPECT_EQ(quiet.err(), "kept\n");
+    Subprocess quiet({"sh", "-c", "echo lost; echo lost >&2; read line && exit 3; exit 4"}, -1, -1);
+    EXPECT_EQ(quiet.wait(), 4) << "stdin is not empty";
 
-    Subprocess killed({"sh", "-c", "kill -TERM $$"}, Subprocess::kDiscard, Subprocess::kDiscard);
-    EXPECT_EQ(killed.wait(), -1);
-    EXPECT_EQ(killed.terminatingSignal(), SIGTERM);
+    const Subprocess::Result killed = Subprocess::run({"sh", "-c", "kill -TERM $$"});
+    EXPECT_EQ(killed.exitCode, -1);
+    EXPECT_EQ(killed.signal, SIGTERM);
 
     try
     {
-        Subprocess missing({"/nonexistent/program"}, Subprocess::kDiscard, Subprocess::kCapture);
+        Subprocess missing({"/nonexistent/program"}, -1, -1);
         ADD_FAILURE() << "a missing program started";
     }
     catch (const std::system_error& error)

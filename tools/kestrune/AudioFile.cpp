@@ -102,7 +102,7 @@ std::string describeExtension(const std::string& extension)
 
 // --- reading -------------------------------------------------------------------------------------
 
-AudioReader::AudioReader(const std::string& path) : m_path(path)
+AudioReader::AudioReader(const std::string& path, const std::string& role) : m_path(path)
 {
     // libsndfile reports a missing file and an unknown format alike; tell the user which it is.
     std::error_code error;
@@ -117,12 +117,13 @@ AudioReader::AudioReader(const std::string& path) : m_path(path)
     if (m_file == nullptr)
         throw ToolError("cannot read " + path + ": not an audio format libsndfile can read (" +
                         sf_strerror(nullptr) + ")");
-    if (m_info.channels < 1 || m_info.samplerate < 1)
+    if (m_info.channels < 1 || m_info.samplerate < 1 || m_info.channels > 2)
     {
         sf_close(m_file);
-        throw ToolError("cannot read " + path + ": no channels or no sample rate");
+        throw ToolError(m_info.channels > 2 ? "the " + role + " " + path + " has " + std::to_string(m_info.channels) +
+                                                  " channels; kestrune takes mono or stereo files"
+                                            : "cannot read " + path + ": no channels or no sample rate");
     }
-    m_integerBits = integerBits(m_info.format) == 32 ? 0 : integerBits(m_info.format);
 }
 
 AudioReader::~AudioReader()
@@ -130,47 +131,19 @@ AudioReader::~AudioReader()
     sf_close(m_file);
 }
 
-std::size_t AudioReader::readStereo(float* left, float* right, std::size_t frames)
+std::size_t AudioReader::read(float* left, float* right, std::size_t frames)
 {
     const std::size_t channels = static_cast<std::size_t>(m_info.channels);
-    const std::size_t second = channels > 1 ? 1 : 0;
-    std::size_t done = 0;
-    while (done < frames)
+    m_frames.resize(frames * channels);
+    const sf_count_t got = sf_readf_float(m_file, m_frames.data(), static_cast<sf_count_t>(frames));
+    if (got < 0 || (got == 0 && sf_error(m_file) != SF_ERR_NO_ERROR))
+        throw ToolError("cannot read " + m_path + ": " + sf_strerror(m_file));
+    for (std::size_t i = 0; i < static_cast<std::size_t>(got); ++i)
     {
-        const std::size_t wanted = std::min<std::size_t>(frames - done, 4096);
-        sf_count_t got;
-        if (m_integerBits != 0)
-        {
-            m_integerFrames.resize(wanted * channels);
-            got = sf_readf_int(m_file, m_integerFrames.data(), static_cast<sf_count_t>(wanted));
-            // The integers are left-justified in 32 bits; 2^-31 turns them into exact floats.
-            for (sf_count_t i = 0; i < got; ++i)
-            {
-                const std::size_t frame = static_cast<std::size_t>(i) * channels;
-                left[done + i] = static_cast<float>(m_integerFrames[frame] * (1.0 / 2147483648.0));
-                right[done + i] = static_cast<float>(m_integerFrames[frame + second] * (1.0 / 2147483648.0));
-            }
-        }
-        else
-        {
-            m_floatFrames.resize(wanted * channels);
-            got = sf_readf_float(m_file, m_floatFrames.data(), static_cast<sf_count_t>(wanted));
-            for (sf_count_t i = 0; i < got; ++i)
-            {
-                const std::size_t frame = static_cast<std::size_t>(i) * channels;
-                left[done + i] = m_floatFrames[frame];
-                right[done + i] = m_floatFrames[frame + second];
-            }
-        }
-        if (got <= 0)
-        {
-            if (sf_error(m_file) != SF_ERR_NO_ERROR)
-                throw ToolError("cannot read " + m_path + ": " + sf_strerror(m_file));
-            break;
-        }
-        done += static_cast<std::size_t>(got);
+        left[i] = m_frames[i * channels];
+        right[i] = m_frames[i * channels + channels - 1];
     }
-    return done;
+    return static_cast<std::size_t>(got);
 }
 
 // --- writing -------------------------------------------------------------------------------------
@@ -202,59 +175,37 @@ AudioWriter::~AudioWriter()
 
 void AudioWriter::writeStereo(const float* left, const float* right, std::size_t frames)
 {
+    // Integers are rounded to the target's own resolution and clipped, then left-justified in 32
+    // bits, which libsndfile shortens without rounding again.
+    const double scale = std::ldexp(1.0, m_integerBits - 1);
+    const auto quantise = [&](double x) {
+        double q = std::nearbyint(x * scale);
+        if (std::isnan(q))
+            q = 0.0;
+        if (q > scale - 1.0 || q < -scale)
+        {
+            q = q > 0.0 ? scale - 1.0 : -scale;
+            ++m_clipped;
+        }
+        return static_cast<int>(static_cast<std::int64_t>(q) * (std::int64_t{1} << (32 - m_integerBits)));
+    };
     const std::size_t channels = static_cast<std::size_t>(m_channels);
-    sf_count_t written;
-    if (m_integerBits != 0)
+    m_integerFrames.resize(frames * channels);
+    m_floatFrames.resize(frames * channels);
+    for (std::size_t i = 0; i < frames; ++i)
     {
-        // Round to the target's own resolution and clip, then left-justify in 32 bits, which
-        // libsndfile shortens without rounding again.
-        const double scale = std::ldexp(1.0, m_integerBits - 1);
-        const double highest = scale - 1.0;
-        const int shift = 32 - m_integerBits;
-        auto quantise = [&](double x) {
-            double q = std::nearbyint(x * scale);
-            if (std::isnan(q))
-                q = 0.0;
-            if (q > highest)
-            {
-                q = highest;
-                ++m_clipped;
-            }
-            else if (q < -scale)
-            {
-                q = -scale;
-                ++m_clipped;
-            }
-            return static_cast<int>(static_cast<std::int64_t>(q) * (std::int64_t{1} << shift));
-        };
-        m_integerFrames.resize(frames * channels);
-        for (std::size_t i = 0; i < frames; ++i)
+        for (std::size_t c = 0; c < channels; ++c)
         {
-            if (channels == 1)
-                m_integerFrames[i] = quantise((static_cast<double>(left[i]) + right[i]) * 0.5);
+            const double x = channels == 1 ? (static_cast<double>(left[i]) + right[i]) * 0.5 : (c == 0 ? left : right)[i];
+            if (m_integerBits != 0)
+                m_integerFrames[i * channels + c] = quantise(x);
             else
-            {
-                m_integerFrames[2 * i] = quantise(left[i]);
-                m_integerFrames[2 * i + 1] = quantise(right[i]);
-            }
+                m_floatFrames[i * channels + c] = static_cast<float>(x);
         }
-        written = sf_writef_int(m_sndfile, m_integerFrames.data(), static_cast<sf_count_t>(frames));
     }
-    else
-    {
-        m_floatFrames.resize(frames * channels);
-        for (std::size_t i = 0; i < frames; ++i)
-        {
-            if (channels == 1)
-                m_floatFrames[i] = static_cast<float>((static_cast<double>(left[i]) + right[i]) * 0.5);
-            else
-            {
-                m_floatFrames[2 * i] = left[i];
-                m_floatFrames[2 * i + 1] = right[i];
-            }
-        }
-        written = sf_writef_float(m_sndfile, m_floatFrames.data(), static_cast<sf_count_t>(frames));
-    }
+    const sf_count_t written =
+        m_integerBits != 0 ? sf_writef_int(m_sndfile, m_integerFrames.data(), static_cast<sf_count_t>(frames))
+                           : sf_writef_float(m_sndfile, m_floatFrames.data(), static_cast<sf_count_t>(frames));
     if (written != static_cast<sf_count_t>(frames))
         throw ToolError("cannot write " + path() + ": " + sf_strerror(m_sndfile));
 }

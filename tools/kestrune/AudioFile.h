@@ -1,10 +1,9 @@
 // Audio files through libsndfile: streaming, deinterleaved stereo reading and writing, the choice
 // of the output format from the file name, and bit-exact integer PCM.
 //
-// Integer PCM of 8, 16 and 24 bits is read and written through 32-bit integers and scaled by
-// powers of two here, so such samples survive a read and a write unchanged (libsndfile's own float
-// conversion scales by 2^(n-1) - 1 on the way out and 2^(n-1) on the way in). Float files keep
-// every bit.
+// Integer PCM is written through 32-bit integers scaled by powers of two here, matching
+// libsndfile's reading, which divides by 2^(n-1): such samples survive a read and a write unchanged
+// (libsndfile's own writing of floats would scale by 2^(n-1) - 1). Float files keep every bit.
 #pragma once
 
 #include "AtomicFile.h"
@@ -19,34 +18,41 @@
 namespace kestrune
 {
 
-class AudioReader
+// Stereo frames for the render loop; mono material repeats its channel on both sides.
+class FrameSource
 {
 public:
-    // Throws ToolError naming the file for a file that is missing, unreadable, a folder, or in a
-    // format libsndfile cannot read.
-    explicit AudioReader(const std::string& path);
-    ~AudioReader();
+    virtual ~FrameSource() = default;
+    virtual int sampleRate() const = 0;
+    virtual std::int64_t frames() const = 0;  // total length, as far as known beforehand
+    virtual int channels() const = 0;
+    // Reads up to `frames` frames; fewer only at the end.
+    virtual std::size_t read(float* left, float* right, std::size_t frames) = 0;
+};
+
+// A mono or stereo file.
+class AudioReader : public FrameSource
+{
+public:
+    // Throws ToolError naming the file, as the `role` ("input", "sidechain"), for a file that is
+    // missing, unreadable, a folder, in a format libsndfile cannot read, or of more than 2 channels.
+    AudioReader(const std::string& path, const std::string& role);
+    ~AudioReader() override;
 
     AudioReader(const AudioReader&) = delete;
     AudioReader& operator=(const AudioReader&) = delete;
 
-    const std::string& path() const { return m_path; }
-    int channels() const { return m_info.channels; }
-    int sampleRate() const { return m_info.samplerate; }
-    std::int64_t frames() const { return m_info.frames; }
+    int channels() const override { return m_info.channels; }
+    int sampleRate() const override { return m_info.samplerate; }
+    std::int64_t frames() const override { return m_info.frames; }
     int format() const { return m_info.format; }  // SF_FORMAT_* major | subtype
-
-    // Reads up to `frames` frames; returns how many were read, fewer only at the end. A mono file
-    // gives the same samples in left and right; only the first two channels are delivered.
-    std::size_t readStereo(float* left, float* right, std::size_t frames);
+    std::size_t read(float* left, float* right, std::size_t frames) override;
 
 private:
     std::string m_path;
     SF_INFO m_info{};
     SNDFILE* m_file = nullptr;
-    int m_integerBits = 0;  // 8, 16 or 24 for integer PCM read bit-exactly, 0 otherwise
-    std::vector<float> m_floatFrames;
-    std::vector<int> m_integerFrames;
+    std::vector<float> m_frames;
 };
 
 class AudioWriter

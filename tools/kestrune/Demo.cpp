@@ -300,10 +300,9 @@ void runDemo(const Options& options)
 
         writers.push_back(std::make_unique<AudioWriter>(inFolder(std::string(render.name) + ".wav"), wavFloat, 2,
                                                         signals.sampleRate));
-        WriterSink sink(*writers.back());
         LevelMeter meter;
         EnvelopeRecorder recorder(main.frames(), signals.sampleRate);
-        renderer.run(main, feed.get(), &sink, {&meter, &recorder});
+        renderer.run(main, feed.get(), writers.back().get(), {&meter, &recorder});
         mainLevel = meter.input();
 
         const RenderPicture picture =

@@ -175,13 +175,12 @@ void drawPlots(const std::vector<const PlotFiles*>& plots)
         words[0] = python;
         try
         {
-            Subprocess script(words, Subprocess::kDiscard, Subprocess::kCapture);
-            const int exitCode = script.wait();
-            if (exitCode == 0)
+            const Subprocess::Result script = Subprocess::run(words);
+            if (script.exitCode == 0)
                 return;
-            if (exitCode != kMissingMatplotlib)
+            if (script.exitCode != kMissingMatplotlib)
             {
-                const std::string reason = lastLine(script.err());
+                const std::string reason = lastLine(script.err);
                 throw ToolError("plotting failed: " + (reason.empty() ? python + " ended abnormally" : reason));
             }
             lacking += (lacking.empty() ? "" : " or ") + python;

@@ -24,24 +24,6 @@ constexpr float kRatioFloor = 1e-3f;  // -60 dBFS
 
 // --- sources -------------------------------------------------------------------------------------
 
-FileSource::FileSource(const std::string& path, const std::string& role) : m_reader(path)
-{
-    if (m_reader.channels() > 2)
-        throw ToolError("the " + role + " " + path + " has " + std::to_string(m_reader.channels()) +
-                        " channels; kestrune takes mono or stereo files");
-}
-
-std::size_t FileSource::read(float* left, float* right, std::size_t frames)
-{
-    return m_reader.readStereo(left, right, frames);
-}
-
-MemorySource::MemorySource(const std::vector<float>& left, const std::vector<float>& right, int sampleRate,
-                           int channels)
-    : m_left(left), m_right(right), m_sampleRate(sampleRate), m_channels(channels)
-{
-}
-
 std::size_t MemorySource::read(float* left, float* right, std::size_t frames)
 {
     const std::size_t count = std::min(frames, m_left.size() - m_position);
@@ -162,7 +144,7 @@ Renderer::Renderer(Effect& effect, RenderSettings settings) : m_effect(effect), 
     }
 }
 
-void Renderer::run(FrameSource& main, SidechainFeed* sidechain, FrameSink* sink,
+void Renderer::run(FrameSource& main, SidechainFeed* sidechain, AudioWriter* output,
                    const std::vector<RenderObserver*>& observers)
 {
     const std::size_t block = static_cast<std::size_t>(m_settings.blockSize);
@@ -191,7 +173,7 @@ void Renderer::run(FrameSource& main, SidechainFeed* sidechain, FrameSink* sink,
 
     std::vector<float> inputLeft(block), inputRight(block), sideLeft(block), sideRight(block);
     std::vector<float> outputLeft(block), outputRight(block), gain(block), gainRight(block);
-    std::vector<float> ones(block), silentLeft(block), silentRight(block);
+    std::vector<float> ones(block);
 
     ProgressBar progress(m_settings.label, main.frames(), sampleRate, m_settings.quiet);
     for (;;)
@@ -202,18 +184,13 @@ void Renderer::run(FrameSource& main, SidechainFeed* sidechain, FrameSink* sink,
         const VstInt32 count = static_cast<VstInt32>(frames);
         if (sidechain != nullptr)
             sidechain->read(sideLeft.data(), sideRight.data(), frames);
-        else
-        {
-            // An effect may write into its inputs; give it fresh silence every block.
-            std::fill(silentLeft.begin(), silentLeft.end(), 0.0f);
-            std::fill(silentRight.begin(), silentRight.end(), 0.0f);
-        }
-        float* sidechainLeft = sidechain != nullptr ? sideLeft.data() : silentLeft.data();
-        float* sidechainRight = sidechain != nullptr ? sideRight.data() : silentRight.data();
-        float* keyLeft = m_keyedBySidechain ? sidechainLeft : inputLeft.data();
-        float* keyRight = m_keyedBySidechain ? sidechainRight : inputRight.data();
+        else  // an effect may write into its inputs: fresh silence every block
+            for (std::vector<float>* side : {&sideLeft, &sideRight})
+                std::fill(side->begin(), side->end(), 0.0f);
+        float* keyLeft = m_keyedBySidechain ? sideLeft.data() : inputLeft.data();
+        float* keyRight = m_keyedBySidechain ? sideRight.data() : inputRight.data();
 
-        float* inputs[4] = {inputLeft.data(), inputRight.data(), sidechainLeft, sidechainRight};
+        float* inputs[4] = {inputLeft.data(), inputRight.data(), sideLeft.data(), sideRight.data()};
         float* outputs[2] = {outputLeft.data(), outputRight.data()};
         m_effect.instance().process(inputs, outputs, count);
 
@@ -234,8 +211,8 @@ void Renderer::run(FrameSource& main, SidechainFeed* sidechain, FrameSink* sink,
             }
         }
 
-        if (sink != nullptr)
-            sink->write(outputLeft.data(), outputRight.data(), frames);
+        if (output != nullptr)
+            output->writeStereo(outputLeft.data(), outputRight.data(), frames);
         const RenderBlock view{inputLeft.data(),  inputRight.data(),  keyLeft, keyRight,
                                outputLeft.data(), outputRight.data(),
                                m_gainMeasurement == GainMeasurement::None ? nullptr : gain.data(), frames};

@@ -1,7 +1,7 @@
 // The render loop: frames from a source (and a sidechain) go through the effect block by block and
-// on to a sink and to observers. Rendering is independent of the block size: the effect sees the
-// same frames in the same order whatever the blocks, and the sidechain is read and resampled in
-// chunks of its own.
+// on to an audio file and to observers. Rendering is independent of the block size: the effect sees
+// the same frames in the same order whatever the blocks, and the sidechain is read and resampled
+// in chunks of its own.
 #pragma once
 
 #include "AudioFile.h"
@@ -9,47 +9,21 @@
 
 #include <samplerate.h>
 
-#include <cstdint>
 #include <exception>
-#include <memory>
 #include <string>
 #include <vector>
 
 namespace kestrune
 {
 
-// Stereo frames for the render loop; mono material repeats its channel on both sides.
-class FrameSource
-{
-public:
-    virtual ~FrameSource() = default;
-    virtual int sampleRate() const = 0;
-    virtual std::int64_t frames() const = 0;  // total length, as far as known beforehand
-    virtual int channels() const = 0;
-    // Reads up to `frames` frames; fewer only at the end.
-    virtual std::size_t read(float* left, float* right, std::size_t frames) = 0;
-};
-
-// A mono or stereo file. `role` names the file in messages ("input", "sidechain").
-class FileSource : public FrameSource
-{
-public:
-    FileSource(const std::string& path, const std::string& role);
-    int sampleRate() const override { return m_reader.sampleRate(); }
-    std::int64_t frames() const override { return m_reader.frames(); }
-    int channels() const override { return m_reader.channels(); }
-    int format() const { return m_reader.format(); }
-    std::size_t read(float* left, float* right, std::size_t frames) override;
-
-private:
-    AudioReader m_reader;
-};
-
 // Two channels held in memory (both may be the same vector for mono material).
 class MemorySource : public FrameSource
 {
 public:
-    MemorySource(const std::vector<float>& left, const std::vector<float>& right, int sampleRate, int channels);
+    MemorySource(const std::vector<float>& left, const std::vector<float>& right, int sampleRate, int channels)
+        : m_left(left), m_right(right), m_sampleRate(sampleRate), m_channels(channels)
+    {
+    }
     int sampleRate() const override { return m_sampleRate; }
     std::int64_t frames() const override { return static_cast<std::int64_t>(m_left.size()); }
     int channels() const override { return m_channels; }
@@ -93,26 +67,6 @@ private:
     std::size_t m_chunkFrames = 0;
     std::size_t m_chunkPosition = 0;
     bool m_ended = false;
-};
-
-class FrameSink
-{
-public:
-    virtual ~FrameSink() = default;
-    virtual void write(const float* left, const float* right, std::size_t frames) = 0;
-};
-
-class WriterSink : public FrameSink
-{
-public:
-    explicit WriterSink(AudioWriter& writer) : m_writer(writer) {}
-    void write(const float* left, const float* right, std::size_t frames) override
-    {
-        m_writer.writeStereo(left, right, frames);
-    }
-
-private:
-    AudioWriter& m_writer;
 };
 
 // One block as the observers see it. The key is what the effect compared with its threshold:
@@ -169,8 +123,8 @@ public:
     bool keyedBySidechain() const { return m_keyedBySidechain; }
 
     // Applies the parameters, starts the effect at the main source's rate and renders all of it.
-    // sidechain and sink may be null.
-    void run(FrameSource& main, SidechainFeed* sidechain, FrameSink* sink,
+    // sidechain and output may be null.
+    void run(FrameSource& main, SidechainFeed* sidechain, AudioWriter* output,
              const std::vector<RenderObserver*>& observers);
 
 private:

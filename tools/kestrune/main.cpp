@@ -72,10 +72,10 @@ void runRender(const Options& options)
     requireExtension(options.data, "--data", "csv");
     checkOutputs({options.output, options.picture, options.data}, {options.input, options.sidechain});
 
-    FileSource input(options.input, "input");
-    std::unique_ptr<FileSource> sidechain;
+    AudioReader input(options.input, "input");
+    std::unique_ptr<AudioReader> sidechain;
     if (!options.sidechain.empty())
-        sidechain = std::make_unique<FileSource>(options.sidechain, "sidechain");
+        sidechain = std::make_unique<AudioReader>(options.sidechain, "sidechain");
 
     int format = 0;
     if (writesAudio)
@@ -101,17 +101,13 @@ void runRender(const Options& options)
 
     Renderer renderer(effect, {settings, options.blockSize, records, options.quiet, writesAudio ? "render" : "plot"});
     std::unique_ptr<AudioWriter> writer;
-    std::unique_ptr<WriterSink> sink;
     if (writesAudio)
-    {
         writer = std::make_unique<AudioWriter>(options.output, format, input.channels(), input.sampleRate());
-        sink = std::make_unique<WriterSink>(*writer);
-    }
     EnvelopeRecorder recorder(input.frames(), input.sampleRate());
     std::vector<RenderObserver*> observers;
     if (records)
         observers.push_back(&recorder);
-    renderer.run(input, feed.get(), sink.get(), observers);
+    renderer.run(input, feed.get(), writer.get(), observers);
 
     std::unique_ptr<PlotFiles> plot;
     if (records)
