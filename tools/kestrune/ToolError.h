@@ -18,19 +18,14 @@ class ToolError : public std::runtime_error
 {
 public:
     explicit ToolError(const std::string& message, int exitCode = kExitFailure)
-        : std::runtime_error(message), m_exitCode(exitCode)
+        : std::runtime_error(message), exitCode(exitCode)
     {
     }
-
-    int exitCode() const { return m_exitCode; }
-
-private:
-    int m_exitCode;
+    const int exitCode;
 };
 
-class UsageError : public ToolError
+struct UsageError : ToolError
 {
-public:
     explicit UsageError(const std::string& message) : ToolError(message, kExitUsage) {}
 };
 

@@ -195,8 +195,8 @@ int main(int argc, char** argv)
     catch (const kestrune::ToolError& error)
     {
         std::fprintf(stderr, "kestrune: error: %s%s\n", error.what(),
-                     error.exitCode() == kestrune::kExitUsage ? kestrune::helpHint(argc, argv).c_str() : "");
-        return error.exitCode();
+                     error.exitCode == kestrune::kExitUsage ? kestrune::helpHint(argc, argv).c_str() : "");
+        return error.exitCode;
     }
     catch (const std::exception& error)
     {
