@@ -123,11 +123,15 @@ void Kestrune::setParameter(VstInt32 index, float value)
     else if (value > 1.0f)
         value = 1.0f;
 
-    using Setter = void (Kestrune::*)(float);
-    static constexpr Setter kSetters[kNumParameters] = {&Kestrune::setAttack,       &Kestrune::setRelease,
-                                                         &Kestrune::setRatio,        &Kestrune::setUseSidechain,
-                                                         &Kestrune::setThreshold,    &Kestrune::setMakeup};
-    (this->*kSetters[index])(value);
+    switch (index)
+    {
+    case kAttack: setAttack(value); break;
+    case kRelease: setRelease(value); break;
+    case kRatio: setRatio(value); break;
+    case kUseSidechain: setUseSidechain(value); break;
+    case kThreshold: setThreshold(value); break;
+    case kMakeup: setMakeup(value); break;
+    }
 }
 
 namespace
