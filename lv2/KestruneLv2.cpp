@@ -7,6 +7,7 @@
 
 #include <lv2/core/lv2.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <new>
@@ -52,7 +53,13 @@ public:
         // Every port must be connected before run; a host that breaks that gets silence in place
         // of a crash.
         const bool keyMissing = m_block.settings().useSidechain && (sc1 == nullptr || sc2 == nullptr);
-        if (in1 != nullptr && in2 != nullptr && out1 != nullptr && out2 != nullptr && !keyMissing)
+        if (in1 == nullptr || in2 == nullptr || keyMissing)
+        {
+            for (float* out : {out1, out2})
+                if (out != nullptr)
+                    std::fill(out, out + frames, 0.0f);
+        }
+        else if (out1 != nullptr && out2 != nullptr)
         {
             // The block code counts frames in 32 bits; a longer block runs in pieces.
             std::uint32_t done = 0;
@@ -166,7 +173,7 @@ const LV2_Descriptor kDescriptor = {kLv2PluginUri, instantiate, connectPort, act
 }  // namespace
 }  // namespace VAZiro
 
-extern "C" LV2_SYMBOL_EXPORT const LV2_Descriptor* lv2_descriptor(std::uint32_t index)
+LV2_SYMBOL_EXPORT const LV2_Descriptor* lv2_descriptor(std::uint32_t index)
 {
     return index == 0 ? &VAZiro::kDescriptor : nullptr;
 }

@@ -807,6 +807,49 @@ TEST(Lv2Edges, MeterStopsAtItsMaximum)
     EXPECT_EQ(std::memcmp(out[0].data(), reference[0].data(), 4800 * sizeof(float)), 0);
 }
 
+// A host that leaves the sidechain unconnected while the sidechain keys gets silence, not a crash;
+// self-keyed, the sidechain is never read and the plug-in works without it.
+TEST(Lv2Edges, UnconnectedSidechainSilencesOnlyWhenItKeys)
+{
+    ASSERT_NE(requirePlugin(), nullptr);
+    std::vector<float> main(512, 0.5f);
+    for (const float useSidechain : {1.0f, 0.0f})
+    {
+        SCOPED_TRACE(useSidechain);
+        Lv2Instance plugin(44100.0);
+        ASSERT_TRUE(plugin.valid());
+        const float settings[kControls] = {1.0f, 100.0f, 4.0f, useSidechain, -20.0f, 6.0f};
+        for (int c = 0; c < kControls; c++)
+            plugin.control(c) = settings[c];
+        plugin.activate();
+        std::vector<float> out[2] = {std::vector<float>(512, 9.0f), std::vector<float>(512, 9.0f)};
+        const float* in[4] = {main.data(), main.data(), nullptr, nullptr};
+        float* o[2] = {out[0].data(), out[1].data()};
+        plugin.run(in, o, 512);
+
+        kref::ReferenceModel model;
+        model.setSampleRate(44100.0f);
+        model.attackMs = settings[0];
+        model.releaseMs = settings[1];
+        model.ratio = settings[2];
+        model.useSidechain = false;
+        model.thresholdDB = settings[4];
+        model.makeupDB = settings[5];
+        model.configureDynamics();
+        std::vector<float> reference[2] = {std::vector<float>(512), std::vector<float>(512)};
+        float* r[2] = {reference[0].data(), reference[1].data()};
+        model.process(in, r, 512);
+        for (int c = 0; c < 2; c++)
+        {
+            if (useSidechain != 0.0f)
+                EXPECT_TRUE(std::all_of(out[c].begin(), out[c].end(), [](float v) { return v == 0.0f; }));
+            else
+                EXPECT_EQ(std::memcmp(out[c].data(), reference[c].data(), 512 * sizeof(float)), 0);
+        }
+        EXPECT_EQ(plugin.meter(), useSidechain != 0.0f ? 0.0f : expectedMeter(model.lowestGain));
+    }
+}
+
 // Rates the plug-in supports instantiate; rates that would make no envelope refuse.
 TEST(Lv2Edges, InstantiatesAcrossTheRateRangeAndRefusesUnusableRates)
 {
