@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds Kestrune for Linux x86_64, Linux i386, Windows x64 and Windows x86 and packs each into
 # dist/: Kestrune-<version>-<platform>.tar.gz (Linux) or .zip (Windows), holding one folder with
-# the stripped module, README.md and LICENSE. Each packed module is checked to export exactly
-# VSTPluginMain and to need only system libraries.
+# the stripped module, README.md and LICENSE, and on Linux also the LV2 bundle kestrune.lv2/. Each
+# packed module is checked to export exactly its entry (VSTPluginMain, lv2_descriptor) and to need
+# only system libraries.
 #   scripts/package.sh [PLATFORM...]   (default: all four)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -25,7 +26,11 @@ for platform in "${platforms[@]}"; do
   else
     configure_platform "$platform" -DKESTRUNE_BUILD_TESTS=OFF >/dev/null
   fi
-  cmake --build "$build" -j "$jobs" --target Kestrune
+  case "$platform" in
+    linux-*) targets=(Kestrune kestrune_lv2) ;;
+    *) targets=(Kestrune) ;;
+  esac
+  cmake --build "$build" -j "$jobs" --target "${targets[@]}"
 
   version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
   case "$platform" in
@@ -48,6 +53,14 @@ for platform in "${platforms[@]}"; do
     cmake -DMODULE="$stage/$module" -DFORMAT=$format -DNM="${binutils}nm" -DOBJDUMP="${binutils}objdump" \
           -DCHECK=$check -P "$root/tests/platform/CheckModuleFile.cmake"
   done
+  if [[ "$platform" == linux-* ]]; then
+    cp -r "$build/lv2-bundles/kestrune.lv2" "$stage/"
+    strip --strip-unneeded "$stage/kestrune.lv2/kestrune.so"
+    for check in exports imports; do
+      cmake -DMODULE="$stage/kestrune.lv2/kestrune.so" -DFORMAT=ELF -DNM=nm -DOBJDUMP=objdump -DCHECK=$check \
+            -DENTRY=lv2_descriptor -P "$root/tests/platform/CheckModuleFile.cmake"
+    done
+  fi
 
   archive="$dist/$name.$extension"
   rm -f "$archive"

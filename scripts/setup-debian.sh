@@ -8,11 +8,12 @@
 set -euo pipefail
 
 # building the plug-in, its tests and the kestrune tool (audio files, sidechain resampling,
-# argument parsing, plots)
+# argument parsing, plots); the LV2 headers for the LV2 edition and lv2info to show it
 demo_packages=(
   g++ cmake ninja-build make binutils pkg-config
   libgtest-dev libbenchmark-dev
   libsndfile1-dev libsamplerate0-dev libcli11-dev python3-matplotlib
+  lv2-dev lilv-utils
 )
 
 packages=(
@@ -25,6 +26,9 @@ packages=(
   # real hosts that the tests load the module into: Ardour (VST scanner, headless luasession) and
   # Qtractor's scanner, driven by Python scripts
   ardour qtractor python3
+  # the LV2 edition's tests: a liblilv host, lv2apply, and lv2_validate (which runs sord_validate);
+  # clang for the libFuzzer targets
+  liblilv-dev sordi clang
 )
 
 # Packages of another architecture (name:arch) need that architecture in dpkg before apt-get

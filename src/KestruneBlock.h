@@ -5,6 +5,7 @@
 
 #include "BLSimpleComp.h"
 
+#include <cmath>
 #include <cstdint>
 
 namespace VAZiro
@@ -105,6 +106,40 @@ inline void processKestruneBlock(KestruneBlockState& state, const float* in1, co
             out2[frame] = static_cast<float>(right * gain);
         }
     }
+}
+
+// processKestruneBlock that also reports the lowest gain the compressor applied in the block
+// (linear, makeup excluded; 1 when it applied none or frames is 0), for editions that meter the
+// gain reduction. The compressor scales a probe of exactly 1.0 alongside the frame, which yields
+// its factor without touching its state; the frame is then scaled by that factor as process()
+// would have, so the audio is the same bit for bit.
+inline double processKestruneBlockMetered(KestruneBlockState& state, const float* in1, const float* in2,
+                                          const float* sc1, const float* sc2, float* out1, float* out2,
+                                          std::int32_t frames) noexcept
+{
+    BLSimpleComp& compressor = state.compressor();
+    const double makeup = state.makeupGain();
+    const bool keyedBySidechain = state.settings().useSidechain;
+    const float* key1 = keyedBySidechain ? sc1 : in1;
+    const float* key2 = keyedBySidechain ? sc2 : in2;
+    double lowest = 1.0;
+    for (std::int32_t frame = 0; frame < frames; frame++)
+    {
+        const double left = in1[frame];
+        const double right = in2[frame];
+        // The key of the two-argument process() overloads: the larger magnitude, the first on a tie.
+        const double rect1 = std::fabs(static_cast<double>(key1[frame]));
+        const double rect2 = std::fabs(static_cast<double>(key2[frame]));
+        const double link = (rect1 < rect2) ? rect2 : rect1;
+        double gain = 1.0;
+        double unused = 0.0;
+        compressor.process(gain, unused, link);
+        if (gain < lowest)
+            lowest = gain;
+        out1[frame] = static_cast<float>((left * gain) * makeup);
+        out2[frame] = static_cast<float>((right * gain) * makeup);
+    }
+    return lowest;
 }
 
 }  // namespace VAZiro

@@ -6,6 +6,11 @@
 
 local M = {}
 
+-- The edition the session runs, as the driver says in KESTRUNE_ARDOUR_FORMAT: "vst" for the VST 2.4
+-- module (found through the scanner's cache), "lv2" for the LV2 bundle (found through LV2_PATH).
+M.format = os.getenv("KESTRUNE_ARDOUR_FORMAT") or "vst"
+M.lv2_uri = "urn:brisk-lantern:kestrune"
+
 function M.fail(message)
   print("KESTRUNE-FAIL: " .. message)
   io.stdout:flush()
@@ -48,6 +53,14 @@ function M.start_engine(plugin_dir, rate)
   M.check(AudioEngine:start(false) == 0, "the audio engine did not start")
 end
 
+-- A new Kestrune processor of the session's edition (nil-like when Ardour does not know it).
+function M.new_kestrune()
+  if M.format == "lv2" then
+    return ARDOUR.LuaAPI.new_plugin(Session, M.lv2_uri, ARDOUR.PluginType.LV2, "")
+  end
+  return ARDOUR.LuaAPI.new_plugin(Session, "Kestrune", ARDOUR.PluginType.LXVST, "")
+end
+
 function M.route(name)
   local route = Session:route_by_name(name)
   M.check(route and not route:isnil(), "no route called " .. name)
@@ -69,7 +82,8 @@ function M.kestrune_insert(route)
       M.check(found == nil, route:name() .. " has more than one plug-in")
       local plugin = insert:plugin(0)
       M.check(plugin:name() == "Kestrune", route:name() .. ": plug-in is '" .. plugin:name() .. "'")
-      M.check(plugin:unique_id() == "1112689729", "Kestrune has unique ID " .. plugin:unique_id())
+      local expected_id = M.format == "lv2" and M.lv2_uri or "1112689729"
+      M.check(plugin:unique_id() == expected_id, "Kestrune has unique ID " .. plugin:unique_id())
       M.check(insert:get_count() == 1, "Ardour replicated the plug-in " .. insert:get_count() .. " times")
       found = proc
     end

@@ -2,7 +2,11 @@
 --
 -- Arguments: COMMON_LUA SESSION_DIR SESSION_NAME RATE PLUGIN_DIR CASE PARAMETERS
 --   CASE is "self" (Kestrune keys from its own track) or "sidechain" (a track "Key" feeds the
---   insert's sidechain); PARAMETERS are the six normalised values, comma-separated, in index order.
+--   insert's sidechain); PARAMETERS are the six parameter values, comma-separated, in index order:
+--   normalised for the VST 2.4 module, engineering units for the LV2 plug-in.
+-- Environment: KESTRUNE_ARDOUR_FORMAT (see ardour_common.lua); KESTRUNE_ARDOUR_PRESET, when set,
+--   names a preset of the plug-in that Ardour loads instead of setting the values one by one (they
+--   must then be what the preset holds).
 --
 -- Result: track "Main" (stereo, Kestrune inserted) wired to the master bus, for "sidechain" also
 -- track "Key" wired only to Kestrune's sidechain inputs. The audio is put on the tracks by the
@@ -31,9 +35,13 @@ common.run(function ()
   local master = Session:master_out()
   master:panner_shell():set_bypassed(true)
 
-  local proc = ARDOUR.LuaAPI.new_plugin(Session, "Kestrune", ARDOUR.PluginType.LXVST, "")
-  common.check(not proc:isnil(), "Ardour does not know Kestrune: it was not in the scanner's cache "
-               .. "(scan by the exact path of the plug-in folder; the cache must be newer than the module)")
+  local proc = common.new_kestrune()
+  if common.format == "lv2" then
+    common.check(not proc:isnil(), "Ardour does not know " .. common.lv2_uri .. ": the bundle is not on LV2_PATH")
+  else
+    common.check(not proc:isnil(), "Ardour does not know Kestrune: it was not in the scanner's cache "
+                 .. "(scan by the exact path of the plug-in folder; the cache must be newer than the module)")
+  end
   common.check(main:add_processor_by_index(proc, 0, nil, true) == 0, "could not insert Kestrune")
   local insert = proc:to_insert()
 
@@ -63,9 +71,22 @@ common.run(function ()
     insert:set_input_map(0, map)
   end
 
+  local preset = os.getenv("KESTRUNE_ARDOUR_PRESET") or ""
+  if preset ~= "" then
+    local plugin = insert:plugin(0)
+    local record = plugin:preset_by_label(preset)
+    common.check(record and record.valid, "Ardour does not list the preset '" .. preset .. "'")
+    common.check(plugin:load_preset(record), "Ardour could not load the preset '" .. preset .. "'")
+  else
+    for i = 0, 5 do
+      common.check(ARDOUR.LuaAPI.set_processor_param(proc, i, parameters[i + 1]),
+                   "could not set parameter " .. i)
+    end
+  end
   for i = 0, 5 do
-    common.check(ARDOUR.LuaAPI.set_processor_param(proc, i, parameters[i + 1]),
-                 "could not set parameter " .. i)
+    local value = ARDOUR.LuaAPI.get_processor_param(proc, i, true)
+    common.check(value == parameters[i + 1],
+                 "parameter " .. i .. " is " .. tostring(value) .. ", expected " .. parameters[i + 1])
   end
 
   common.kestrune_insert(main)

@@ -2,11 +2,17 @@
 """Ardour's engine, headless, runs Kestrune in a session; its master-bus export must equal, bit for
 bit, what `kestrune render` makes of the same audio with the same parameters.
 
-Usage: ardour_session_test.py self|sidechain MODULE KESTRUNE WORK_DIR
+Usage: ardour_session_test.py CASE MODULE KESTRUNE WORK_DIR [LV2_BUNDLE]
 
-  self       one stereo track "Main" with Kestrune keyed by its own signal
-  sidechain  a second track "Key" feeds Kestrune's sidechain input, "use SC" on; compared with
-             `kestrune render --sidechain`
+  self           one stereo track "Main" with Kestrune keyed by its own signal
+  sidechain      a second track "Key" feeds Kestrune's sidechain input, "use SC" on; compared with
+                 `kestrune render --sidechain`
+  lv2-self       as self, with the LV2 edition from LV2_BUNDLE (found by Ardour through LV2_PATH)
+  lv2-sidechain  as sidechain, with the LV2 edition set by its "Kick duck" preset
+
+MODULE is always the VST 2.4 module: `kestrune render` runs it for the expected file. The LV2
+edition takes engineering values, which `kestrune render` gets as --attack, --ratio, ...; they are
+values the VST module's mappings reach exactly, so the files can be equal bit for bit.
 
 The comparison can be exact because Kestrune has no latency and its output does not depend on the
 block size, and because nothing else in the signal path changes a sample: the session runs at the
@@ -18,7 +24,8 @@ denormals-are-zero; the signals and settings keep every value far from the subno
 that would make the two hosts differ.
 
 Steps, each a separate process:
-  1. ardour-vst-scanner fills the plug-in cache (Ardour itself only reads that cache);
+  1. ardour-vst-scanner fills the plug-in cache (Ardour itself only reads that cache); the LV2
+     bundle needs no scan, it is copied into a folder on LV2_PATH;
   2. luasession runs ardour_session_setup.lua: tracks, plug-in, wiring, parameters, save;
   3. this script writes the audio into the session: channel files in interchange/, and the
      <Sources>, <Regions> and playlist entries that a recording would have written (Ardour 7.3's
@@ -46,14 +53,28 @@ EXPORT_PRESET_ID = "300e8803-2d50-4937-90ed-dc1fa17e2504"  # ardour-export/kestr
 RETRIES = 3
 RUN_TIMEOUT = 60  # seconds for one luasession run; a healthy one takes about three
 
-# Normalised values, index order Attack, Release, Ratio, use SC, Thresh, Makeup. Each is exact in
-# single precision and as decimal text, so it reaches the plug-in unchanged on both paths.
+
+class Case:
+    def __init__(self, edition, keying, values, preset=None):
+        self.edition = edition  # "vst" or "lv2"
+        self.keying = keying    # "self" or "sidechain"
+        self.values = values    # index order Attack, Release, Ratio, use SC, Thresh, Makeup
+        self.preset = preset    # a preset that holds exactly these values, loaded instead
+
+
+# VST: normalised values. LV2: engineering values, each reached exactly by the VST module's mapping
+# from some normalised value (10 ms and 100 ms are the defaults' own values, 5.5:1 = 1 + 9 * 0.5,
+# +4.5 dB = 36 * 0.625 - 18, and the preset's values render bit for bit through lv2apply too). All
+# are exact in single precision and as decimal text, so they reach the plug-in unchanged.
 CASES = {
     # 6.34 ms, 125.08 ms, 5.5:1, off, -18.06 dB, +4.5 dB
-    "self": [0.0625, 0.25, 0.5, 0.0, 0.5, 0.625],
+    "self": Case("vst", "self", [0.0625, 0.25, 0.5, 0.0, 0.5, 0.625]),
     # 3.22 ms, 187.56 ms, 7.75:1, on, -18.06 dB, +2.25 dB
-    "sidechain": [0.03125, 0.375, 0.75, 1.0, 0.5, 0.5625],
+    "sidechain": Case("vst", "sidechain", [0.03125, 0.375, 0.75, 1.0, 0.5, 0.5625]),
+    "lv2-self": Case("lv2", "self", [10.0, 100.0, 5.5, 0.0, -30.0, 4.5]),
+    "lv2-sidechain": Case("lv2", "sidechain", [1.0, 180.0, 6.0, 1.0, -30.0, 0.0], preset="Kick duck"),
 }
+ENGINEERING_OPTIONS = ["--attack", "--release", "--ratio", None, "--threshold", "--makeup"]
 
 
 # --- test signals ---------------------------------------------------------------------------------
@@ -220,19 +241,8 @@ def compare(exported, expected, hints):
             "; the export equals " + explanation[0] if explanation else ""))
 
 
-def test(case, module, kestrune, work_dir):
-    for program in (hosttest.ARDOUR_VST_SCANNER, hosttest.ARDOUR_LUASESSION):
-        hosttest.require_program(program, hosttest.ARDOUR_PACKAGE)
-    hosttest.require_module(module)
-    check(kestrune and os.path.isfile(kestrune),
-          "the kestrune tool is not built (%r); configure with KESTRUNE_BUILD_TOOLS=ON" % kestrune)
-    parameters = CASES[case]
-
-    work = hosttest.fresh_dir(os.path.abspath(work_dir))
-    env = hosttest.ardour_environment(work)
-    preset_dir = os.path.join(env["XDG_CONFIG_HOME"], "ardour7", "export")
-    shutil.copytree(os.path.join(HERE, "ardour-export"), preset_dir)
-
+def install_vst(module, work, env):
+    """Scans the VST module into Ardour's cache; returns the plug-in folder Ardour is to search."""
     # Ardour keeps a cache entry only while it is newer, in whole seconds, than the module: a
     # module built within the same second as the scan silently goes missing. The module is
     # copied and back-dated, and scanned by the very path Ardour will search.
@@ -249,8 +259,41 @@ def test(case, module, kestrune, work_dir):
     check(len(entries) == 1, "the scanner left %s in its cache, expected one entry" % entries)
     check(int(os.path.getmtime(os.path.join(cache_dir, entries[0]))) > int(os.path.getmtime(plugin)),
           "the cache entry is not newer than the module")
+    return plugin_dir
 
-    main, key = signals(case)
+
+def install_lv2(bundle, work, env):
+    """Copies the LV2 bundle into a folder of its own and puts that folder on LV2_PATH."""
+    check(os.path.isfile(os.path.join(bundle, "manifest.ttl")), "%s is no LV2 bundle; build kestrune_lv2" % bundle)
+    lv2_dir = hosttest.fresh_dir(os.path.join(work, "lv2"))
+    shutil.copytree(bundle, os.path.join(lv2_dir, "kestrune.lv2"))
+    env["LV2_PATH"] = lv2_dir
+    env["KESTRUNE_ARDOUR_FORMAT"] = "lv2"
+    return lv2_dir
+
+
+def test(case_name, module, kestrune, work_dir, lv2_bundle):
+    case = CASES[case_name]
+    for program in (hosttest.ARDOUR_VST_SCANNER, hosttest.ARDOUR_LUASESSION):
+        hosttest.require_program(program, hosttest.ARDOUR_PACKAGE)
+    hosttest.require_module(module)
+    check(kestrune and os.path.isfile(kestrune),
+          "the kestrune tool is not built (%r); configure with KESTRUNE_BUILD_TOOLS=ON" % kestrune)
+    check(case.edition == "vst" or lv2_bundle, "case %s needs the LV2 bundle" % case_name)
+    parameters = case.values
+
+    work = hosttest.fresh_dir(os.path.abspath(work_dir))
+    env = hosttest.ardour_environment(work)
+    preset_dir = os.path.join(env["XDG_CONFIG_HOME"], "ardour7", "export")
+    shutil.copytree(os.path.join(HERE, "ardour-export"), preset_dir)
+    if case.edition == "lv2":
+        plugin_dir = install_lv2(lv2_bundle, work, env)
+        if case.preset:
+            env["KESTRUNE_ARDOUR_PRESET"] = case.preset
+    else:
+        plugin_dir = install_vst(module, work, env)
+
+    main, key = signals(case.keying)
     frames = len(main[0])
     input_wav = os.path.join(work, "main.wav")
     hosttest.write_float_wav(input_wav, RATE, main)
@@ -259,7 +302,8 @@ def test(case, module, kestrune, work_dir):
         hosttest.write_float_wav(key_wav, RATE, key)
 
     session_dir = os.path.join(work, SESSION_NAME)
-    common_arguments = [session_dir, SESSION_NAME, RATE, plugin_dir, case, ",".join(repr(v) for v in parameters)]
+    common_arguments = [session_dir, SESSION_NAME, RATE, plugin_dir, case.keying,
+                        ",".join(repr(v) for v in parameters)]
     setup_retries = luasession(
         "ardour_session_setup.lua", common_arguments, env, "setup",
         prepare=lambda: shutil.rmtree(session_dir, ignore_errors=True),
@@ -278,7 +322,7 @@ def test(case, module, kestrune, work_dir):
         "ardour_session_export.lua", common_arguments + [EXPORT_PRESET_ID, export_dir, "master", frames],
         env, "export", prepare=lambda: hosttest.fresh_dir(export_dir),
         done=lambda: os.path.isfile(exported_path))
-    summary = "Ardour luasession retries (%s): setup %d, export %d" % (case, setup_retries, export_retries)
+    summary = "Ardour luasession retries (%s): setup %d, export %d" % (case_name, setup_retries, export_retries)
     print(summary)
     # CTest hides a passing test's output; the suite's script prints this file instead.
     with open(os.path.join(work, "luasession-retries.txt"), "w") as note:
@@ -289,8 +333,14 @@ def test(case, module, kestrune, work_dir):
         command = [kestrune, "render", input_wav, "-o", output, "--format", "float", "--plugin", module, "-q"]
         if sidechain:
             command += ["--sidechain", sidechain]
-        for parameter, value in zip(hosttest.EXPECTED_PARAMETERS, values):
-            command += ["--param", "%s=%r" % (parameter, value)]
+        if case.edition == "vst":
+            for parameter, value in zip(hosttest.EXPECTED_PARAMETERS, values):
+                command += ["--param", "%s=%r" % (parameter, value)]
+        else:
+            # "use SC" follows --sidechain.
+            for option, value in zip(ENGINEERING_OPTIONS, values):
+                if option:
+                    command += [option, repr(value)]
         code, text = hosttest.run(command)
         check(code == 0, "%s failed (exit code %s):\n%s" % (" ".join(command), code, text))
         return hosttest.Wav(output)
@@ -307,10 +357,12 @@ def test(case, module, kestrune, work_dir):
         hints.append(("the self-keyed render (the sidechain did not reach Kestrune)", self_keyed))
 
     compare(hosttest.Wav(exported_path), expected, hints)
-    print("Ardour's master-bus export equals kestrune render bit for bit (%d frames, case %s)" % (frames, case))
+    print("Ardour's master-bus export equals kestrune render bit for bit (%d frames, case %s)"
+          % (frames, case_name))
 
 
 if __name__ == "__main__":
-    if len(sys.argv) != 5 or sys.argv[1] not in CASES:
+    if len(sys.argv) not in (5, 6) or sys.argv[1] not in CASES:
         sys.exit(__doc__)
-    hosttest.main(lambda: test(sys.argv[1], os.path.abspath(sys.argv[2]), sys.argv[3], sys.argv[4]))
+    hosttest.main(lambda: test(sys.argv[1], os.path.abspath(sys.argv[2]), sys.argv[3], sys.argv[4],
+                               os.path.abspath(sys.argv[5]) if len(sys.argv) == 6 else None))

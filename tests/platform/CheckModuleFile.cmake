@@ -1,6 +1,6 @@
 # Reads the built module file with the target's binutils and checks what a host's loader sees:
-#   CHECK=exports  the dynamic export table names VSTPluginMain and nothing else (undecorated: no
-#                  leading underscore, no @4 suffix of a stdcall name);
+#   CHECK=exports  the dynamic export table names the entry (ENTRY, VSTPluginMain unless set) and
+#                  nothing else (undecorated: no leading underscore, no @4 suffix of a stdcall name);
 #   CHECK=imports  the module needs only libraries of the system itself (on Linux the C++ runtime
 #                  counts as one), so it loads on a machine without our compiler.
 # Run as: cmake -DMODULE=<file> -DFORMAT=ELF|PE -DNM=<nm> -DOBJDUMP=<objdump> -DCHECK=<check> -P this
@@ -68,11 +68,14 @@ else()
   message(FATAL_ERROR "unknown module format ${FORMAT}")
 endif()
 
+if(NOT DEFINED ENTRY)
+  set(ENTRY VSTPluginMain)
+endif()
 if(CHECK STREQUAL "exports")
-  if(NOT exportNames STREQUAL "VSTPluginMain")
-    message(FATAL_ERROR "${MODULE} exports [${exportNames}], expected exactly [VSTPluginMain]")
+  if(NOT exportNames STREQUAL ENTRY)
+    message(FATAL_ERROR "${MODULE} exports [${exportNames}], expected exactly [${ENTRY}]")
   endif()
-  message(STATUS "${MODULE} exports VSTPluginMain only")
+  message(STATUS "${MODULE} exports ${ENTRY} only")
 elseif(CHECK STREQUAL "imports")
   if(importNames STREQUAL "")
     message(FATAL_ERROR "${MODULE}: no imported libraries found, so the listing was not understood")

@@ -1,0 +1,179 @@
+// Kestrune as an LV2 plug-in: the same compressor and block code as the VST 2.4 module, with the
+// settings on control ports in engineering units and a gain-reduction meter on an output port.
+// Hosts call connect_port and run from the audio thread; run allocates, locks and waits on nothing.
+#include "KestruneBlock.h"
+#include "KestruneLv2Ports.h"
+#include "KestruneParameters.h"
+
+#include <lv2/core/lv2.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <new>
+
+namespace VAZiro
+{
+namespace
+{
+
+class KestruneLv2
+{
+public:
+    explicit KestruneLv2(double sampleRate)
+        : m_sampleRate(sampleRate), m_block(m_compressor, defaultSettings(), sampleRate)
+    {
+        for (int index = 0; index < kNumParameters; index++)
+            m_lastGood[index] = defaultValue(index);
+    }
+
+    void connect(std::uint32_t port, void* data)
+    {
+        if (port < kPortFirstControl)
+            m_audio[port] = static_cast<float*>(data);
+        else if (port < kPortGainReduction)
+            m_controls[port - kPortFirstControl] = static_cast<const float*>(data);
+        else if (port == kPortGainReduction)
+            m_gainReduction = static_cast<float*>(data);
+    }
+
+    void activate() { m_compressor.initRuntime(); }
+
+    void run(std::uint32_t frames)
+    {
+        m_block.update(readSettings(), m_sampleRate);
+
+        const float* in1 = m_audio[kPortInLeft];
+        const float* in2 = m_audio[kPortInRight];
+        const float* sc1 = m_audio[kPortSideLeft];
+        const float* sc2 = m_audio[kPortSideRight];
+        float* out1 = m_audio[kPortOutLeft];
+        float* out2 = m_audio[kPortOutRight];
+        double lowestGain = 1.0;
+        // Every port must be connected before run; a host that breaks that gets silence in place
+        // of a crash.
+        const bool keyMissing = m_block.settings().useSidechain && (sc1 == nullptr || sc2 == nullptr);
+        if (in1 == nullptr || in2 == nullptr || keyMissing)
+        {
+            for (float* out : {out1, out2})
+                if (out != nullptr)
+                    std::fill(out, out + frames, 0.0f);
+        }
+        else if (out1 != nullptr && out2 != nullptr)
+        {
+            // The block code counts frames in 32 bits; a longer block runs in pieces.
+            std::uint32_t done = 0;
+            while (done < frames)
+            {
+                const std::uint32_t piece = frames - done < kLongestPiece ? frames - done : kLongestPiece;
+                const double lowest = processKestruneBlockMetered(
+                    m_block, in1 + done, in2 + done, sc1 != nullptr ? sc1 + done : nullptr,
+                    sc2 != nullptr ? sc2 + done : nullptr, out1 + done, out2 + done,
+                    static_cast<std::int32_t>(piece));
+                if (lowest < lowestGain)
+                    lowestGain = lowest;
+                done += piece;
+            }
+        }
+        if (m_gainReduction != nullptr)
+            *m_gainReduction = reductionOf(lowestGain);
+    }
+
+private:
+    static constexpr std::uint32_t kLongestPiece = 1u << 30;
+
+    static float defaultValue(int index) { return engineeringFromNormalised(index, parameterDefault(index)); }
+
+    static KestruneSettings defaultSettings()
+    {
+        return settingsFrom([](int index) { return defaultValue(index); });
+    }
+
+    template <class Value>
+    static KestruneSettings settingsFrom(Value value)
+    {
+        return {value(kAttack), value(kRelease), value(kRatio), !(value(kUseSidechain) < 0.5f),
+                value(kThreshold), value(kMakeup)};
+    }
+
+    // Each control once per block: NaN keeps the last good value, anything else is clamped to the
+    // table's range (infinities included). An unconnected port keeps its value too.
+    KestruneSettings readSettings()
+    {
+        for (int index = 0; index < kNumParameters; index++)
+        {
+            if (m_controls[index] == nullptr)
+                continue;
+            const float value = *m_controls[index];
+            if (std::isnan(value))
+                continue;
+            const KestruneParameterInfo& info = kParameterInfo[index];
+            m_lastGood[index] = value < info.minimum ? info.minimum : (value > info.maximum ? info.maximum : value);
+        }
+        return settingsFrom([this](int index) { return m_lastGood[index]; });
+    }
+
+    // The meter in dB: 0 for no reduction (never -0), positive for reduction, at most the port's
+    // maximum (a gain that underflowed to 0 reads as the maximum).
+    static float reductionOf(double lowestGain)
+    {
+        const double reduction = 0.0 - lin2dB(lowestGain);
+        if (!(reduction > 0.0))
+            return 0.0f;
+        if (reduction > static_cast<double>(kGainReductionMaximum))
+            return kGainReductionMaximum;
+        return static_cast<float>(reduction);
+    }
+
+    double m_sampleRate;  // Hz
+    BLSimpleComp m_compressor;
+    KestruneBlockState m_block;
+    float m_lastGood[kNumParameters];
+    float* m_audio[kPortFirstControl] = {};
+    const float* m_controls[kNumParameters] = {};
+    float* m_gainReduction = nullptr;
+};
+
+LV2_Handle instantiate(const LV2_Descriptor*, double sampleRate, const char*, const LV2_Feature* const*)
+{
+    // The envelope coefficients need a finite rate above 0.
+    if (!(std::isfinite(sampleRate) && sampleRate > 0.0))
+        return nullptr;
+    return new (std::nothrow) KestruneLv2(sampleRate);
+}
+
+void connectPort(LV2_Handle instance, std::uint32_t port, void* data)
+{
+    static_cast<KestruneLv2*>(instance)->connect(port, data);
+}
+
+void activate(LV2_Handle instance)
+{
+    static_cast<KestruneLv2*>(instance)->activate();
+}
+
+void run(LV2_Handle instance, std::uint32_t frames)
+{
+    static_cast<KestruneLv2*>(instance)->run(frames);
+}
+
+void cleanup(LV2_Handle instance)
+{
+    delete static_cast<KestruneLv2*>(instance);
+}
+
+const void* extensionData(const char*)
+{
+    return nullptr;
+}
+
+const LV2_Descriptor kDescriptor = {kLv2PluginUri, instantiate, connectPort, activate, run,
+                                    nullptr, cleanup, extensionData};
+
+}  // namespace
+}  // namespace VAZiro
+
+LV2_SYMBOL_EXPORT const LV2_Descriptor* lv2_descriptor(std::uint32_t index)
+{
+    return index == 0 ? &VAZiro::kDescriptor : nullptr;
+}
