@@ -19,11 +19,16 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME kestrune)
 set(CPACK_PACKAGE_VENDOR "Brisk Lantern")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "stereo sidechain compressor plug-in (VST 2.4, LV2) and command-line renderer")
+if("lv2" IN_LIST CPACK_COMPONENTS_ALL)
+  set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "stereo sidechain compressor plug-in (VST 2.4, LV2) and command-line renderer")
+else()
+  set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "stereo sidechain compressor plug-in (VST 2.4) and command-line renderer")
+endif()
 set(CPACK_PACKAGE_DESCRIPTION
-    "Kestrune is a feed-forward, stereo-linked, hard-knee peak compressor with a sidechain input, \
-delivered as a VST 2.4 effect for hosts such as Ardour and Qtractor. The kestrune command runs \
-audio files through it (or through another VST 2.4 effect) without a host, and draws what it did.")
+    "Kestrune is a feed-forward, stereo-linked, hard-knee peak compressor with a\n\
+sidechain input, delivered as a VST 2.4 effect for hosts such as Ardour and\n\
+Qtractor. The kestrune command runs audio files through it (or through another\n\
+VST 2.4 effect) without a host, and draws what it did.")
 set(CPACK_PACKAGE_CONTACT "Brisk Lantern")
 set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/LICENSE")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
@@ -42,5 +47,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3, python3-matplotlib")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "ardour | qtractor")
+
+# Debian wants the licence as the package's copyright file.
+install(FILES "${PROJECT_SOURCE_DIR}/LICENSE" DESTINATION share/doc/kestrune RENAME copyright COMPONENT tools)
 
 include(CPack)

@@ -8,12 +8,15 @@
 set -euo pipefail
 
 # building the plug-in, its tests and the kestrune tool (audio files, sidechain resampling,
-# argument parsing, plots); the LV2 headers for the LV2 edition and lv2info to show it
+# argument parsing, plots, its manual page); the LV2 headers for the LV2 edition and lv2info to
+# show it; strace, through which the main command watches Qtractor build its plug-in path to tell
+# whether it will find the module
 demo_packages=(
   g++ cmake ninja-build make binutils pkg-config
   libgtest-dev libbenchmark-dev
   libsndfile1-dev libsamplerate0-dev libcli11-dev python3-matplotlib
   lv2-dev lilv-utils
+  help2man strace
 )
 
 packages=(
@@ -29,6 +32,8 @@ packages=(
   # the LV2 edition's tests: a liblilv host, lv2apply, and lv2_validate (which runs sord_validate);
   # clang for the libFuzzer targets
   liblilv-dev sordi clang
+  # the Debian package: cpack's DEB generator needs dpkg-shlibdeps and file
+  dpkg-dev file
 )
 
 # Packages of another architecture (name:arch) need that architecture in dpkg before apt-get
