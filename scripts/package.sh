@@ -3,7 +3,8 @@
 # dist/: Kestrune-<version>-<platform>.tar.gz (Linux) or .zip (Windows), holding one folder with
 # the stripped module, README.md and LICENSE, and on Linux also the LV2 bundle kestrune.lv2/. Each
 # packed module is checked to export exactly its entry (VSTPluginMain, lv2_descriptor) and to need
-# only system libraries.
+# only system libraries. The Linux x86_64 archive also carries the kestrune command as an install
+# tree (bin/, share/: plot script, manual page, bash completion).
 #   scripts/package.sh [PLATFORM...]   (default: all four)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -20,16 +21,22 @@ mkdir -p "$dist"
 for platform in "${platforms[@]}"; do
   build=$(platform_build_dir "$platform")
   # An existing build folder (e.g. of test-platforms.sh) keeps its other settings, tests included;
-  # a new one is made without tests. Only the plug-in is built here.
+  # a new one is made without tests. Only the plug-in (and for the machine's own platform the
+  # command, which links this system's libraries) is built here.
+  with_tool=false
+  [ "$platform" = linux-x86_64 ] && [ "$(uname -m)" = x86_64 ] && with_tool=true
+  tool_options=()
+  $with_tool && tool_options=(-DKESTRUNE_BUILD_TOOLS=ON -DKESTRUNE_BUILD_BENCHMARKS=OFF)
   if [ -f "$build/CMakeCache.txt" ]; then
-    configure_platform "$platform" >/dev/null
+    configure_platform "$platform" "${tool_options[@]}" >/dev/null
   else
-    configure_platform "$platform" -DKESTRUNE_BUILD_TESTS=OFF >/dev/null
+    configure_platform "$platform" -DKESTRUNE_BUILD_TESTS=OFF "${tool_options[@]}" >/dev/null
   fi
   case "$platform" in
     linux-*) targets=(Kestrune kestrune_lv2) ;;
     *) targets=(Kestrune) ;;
   esac
+  $with_tool && targets+=(kestrune kestrune_share)
   cmake --build "$build" -j "$jobs" --target "${targets[@]}"
 
   version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
@@ -60,6 +67,12 @@ for platform in "${platforms[@]}"; do
       cmake -DMODULE="$stage/kestrune.lv2/kestrune.so" -DFORMAT=ELF -DNM=nm -DOBJDUMP=objdump -DCHECK=$check \
             -DENTRY=lv2_descriptor -P "$root/tests/platform/CheckModuleFile.cmake"
     done
+  fi
+  if $with_tool; then
+    cmake --install "$build" --component tools --prefix "$stage" >/dev/null
+    rm -rf "$stage/share/doc"  # the LICENSE is beside it already
+    strip --strip-unneeded "$stage/bin/kestrune"
+    "$stage/bin/kestrune" --version >/dev/null
   fi
 
   archive="$dist/$name.$extension"

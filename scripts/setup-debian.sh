@@ -32,8 +32,9 @@ packages=(
   # the LV2 edition's tests: a liblilv host, lv2apply, and lv2_validate (which runs sord_validate);
   # clang for the libFuzzer targets
   liblilv-dev sordi clang
-  # the Debian package: cpack's DEB generator needs dpkg-shlibdeps and file
-  dpkg-dev file
+  # the Debian package: cpack's DEB generator needs dpkg-shlibdeps and file; its test loads the
+  # completion as bash-completion does
+  dpkg-dev file bash-completion
 )
 
 # Packages of another architecture (name:arch) need that architecture in dpkg before apt-get

@@ -130,6 +130,19 @@ def test(build, cpack, version, work, with_lv2):
     run_ok(["cmake", "-DMODULE=" + module, "-DFORMAT=ELF", "-DNM=nm", "-DOBJDUMP=objdump", "-DCHECK=exports", "-P",
             os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "platform", "CheckModuleFile.cmake")])
     check("not stripped" not in run_ok(["file", "-L", module]), "the packaged module is not stripped")
+    # bash-completion's own loader finds the completion where the package puts it, and not
+    # without it (a scratch home, so no completion of the user's own is found).
+    loader = "/usr/share/bash-completion/bash_completion"
+    check(os.path.isfile(loader), "%s is missing: install the Debian package 'bash-completion'" % loader)
+    home = os.path.join(work, "home")
+    os.makedirs(home)
+    for data_dirs, found in ((os.path.join(root, "usr/share"), True), (os.path.join(work, "out"), False)):
+        env = {"HOME": home, "PATH": "/usr/bin:/bin", "XDG_DATA_DIRS": data_dirs}
+        code, out, err = packagingtest.run(["bash", "--norc", "--noprofile", "-c",
+                                            'source "$1"; __load_completion kestrune; complete -p kestrune',
+                                            "loader", loader], env=env)
+        check((code == 0 and "kestrune" in out) == found,
+              "bash-completion with XDG_DATA_DIRS=%s: %s (exit %d) %s" % (data_dirs, out.strip(), code, err.strip()))
     # The plot script travels with the tool: a picture drawn by the packaged tool.
     picture = os.path.join(work, "curve.png")
     run_ok([kestrune, "curve", "-q", "--plugin", module, "--ratio", "4", "--threshold", "-20", "-o", picture])
