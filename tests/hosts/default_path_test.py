@@ -22,6 +22,8 @@ import ardour_scanner_test  # noqa: E402
 import qtractor_scanner_test  # noqa: E402
 
 PREFIXES = ["/usr/local", "/usr"]
+# the cmake of the build, which CTest passes on
+CMAKE = os.environ.get("CMAKE_COMMAND", "cmake")
 # Variables with which the hosts replace their default VST path.
 PATH_VARIABLES = ["LXVST_PATH", "VST_PATH", "VST2_PATH"]
 
@@ -36,7 +38,7 @@ def install(build, prefix, destdir):
     """The absolute folder (as installed, without destdir) of the module that cmake --install puts
     in place for prefix."""
     env = dict(os.environ, DESTDIR=destdir)
-    code, output = hosttest.run(["cmake", "--install", build, "--component", "plugin", "--prefix", prefix], env=env)
+    code, output = hosttest.run([CMAKE, "--install", build, "--component", "plugin", "--prefix", prefix], env=env)
     check(code == 0, "cmake --install --prefix %s failed:\n%s" % (prefix, output))
     found = [os.path.join(folder, name) for folder, _, files in os.walk(destdir) for name in files]
     check(len(found) == 1 and os.path.basename(found[0]) == "Kestrune.so",

@@ -15,6 +15,8 @@ import time
 import packagingtest
 from packagingtest import check, run_ok
 
+# the cmake of the build, which CTest passes on
+CMAKE = os.environ.get("CMAKE_COMMAND", "cmake")
 REQUIRED_FILES = [
     "usr/lib/vst/Kestrune.so",
     "usr/bin/kestrune",
@@ -34,7 +36,7 @@ def staged_files(build, components, stage):
     """The files cmake --install --prefix /usr puts in place for the components."""
     env = dict(os.environ, DESTDIR=stage)
     for component in components:
-        run_ok(["cmake", "--install", build, "--prefix", "/usr", "--component", component], env=env)
+        run_ok([CMAKE, "--install", build, "--prefix", "/usr", "--component", component], env=env)
     found = set()
     for folder, _, files in os.walk(stage):
         for name in files:
@@ -127,7 +129,7 @@ def test(build, cpack, version, work, with_lv2):
     check(re.search(r"^Effect\s+Kestrune$", info, re.MULTILINE), "info does not name the effect Kestrune")
     check(re.search(r"^Unique ID\s+'BRLA'", info, re.MULTILINE), "info does not show the unique ID 'BRLA'")
     # The packaged module is stripped and still exports only its entry.
-    run_ok(["cmake", "-DMODULE=" + module, "-DFORMAT=ELF", "-DNM=nm", "-DOBJDUMP=objdump", "-DCHECK=exports", "-P",
+    run_ok([CMAKE, "-DMODULE=" + module, "-DFORMAT=ELF", "-DNM=nm", "-DOBJDUMP=objdump", "-DCHECK=exports", "-P",
             os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "platform", "CheckModuleFile.cmake")])
     check("not stripped" not in run_ok(["file", "-L", module]), "the packaged module is not stripped")
     # bash-completion's own loader finds the completion where the package puts it, and not
