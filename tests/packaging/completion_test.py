@@ -20,8 +20,8 @@ from packagingtest import check
 DRIVER = r'''
 source "$1" || exit 3
 shift
-spec=$(complete -p kestrune) || exit 4
-function=$(sed -n 's/.* -F \([^ ]*\) .*/\1/p' <<<"$spec")
+registered=$(complete -p kestrune) || exit 4
+function=$(sed -n 's/.* -F \([^ ]*\) .*/\1/p' <<<"$registered")
 [[ -n $function ]] || exit 5
 COMP_WORDS=("$@")
 COMP_CWORD=$(($# - 1))
