@@ -27,11 +27,11 @@ include(GoogleTest)
 
 # Registers every test case of target with CTest. Programs that only run through an emulator
 # (Windows programs under wine) are listed when CTest starts rather than at build time, so
-# building needs no wine.
+# building needs no wine. Further arguments go to gtest_discover_tests (PROPERTIES ...).
 function(kestrune_discover_tests target)
   if(CMAKE_CROSSCOMPILING AND CMAKE_CROSSCOMPILING_EMULATOR)
-    gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120)
+    gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 ${ARGN})
   else()
-    gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60)
+    gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60 ${ARGN})
   endif()
 endfunction()
