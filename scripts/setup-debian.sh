@@ -35,6 +35,9 @@ packages=(
   # the Debian package: cpack's DEB generator needs dpkg-shlibdeps and file; its test loads the
   # completion as bash-completion does
   dpkg-dev file bash-completion
+  # clang's libFuzzer and sanitizer runtimes (not pulled in without recommends), and valgrind for
+  # the leak check of the load/unload soak
+  libclang-rt-14-dev valgrind
 )
 
 # Packages of another architecture (name:arch) need that architecture in dpkg before apt-get

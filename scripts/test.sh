@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds everything and runs the whole test suite: a normal optimised build, then a build with
-# AddressSanitizer and UndefinedBehaviorSanitizer; then the other platforms (Linux i386, Windows
-# x64 and x86 under wine) and the release archives (scripts/test-platforms.sh). Warnings are
-# errors. Prints the time of each stage at the end, so growth shows when it happens.
+# AddressSanitizer and UndefinedBehaviorSanitizer; the thread-stress test in a lean ThreadSanitizer
+# build; the fuzz targets for a bounded time in a clang build; then the other platforms (Linux
+# i386, Windows x64 and x86 under wine) and the release archives (scripts/test-platforms.sh).
+# Warnings are errors. Prints the time of each stage at the end, so growth shows when it happens.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -39,6 +40,8 @@ cat "$root"/build/tests/hosts/ardour-session-*/luasession-retries.txt >&2 2>/dev
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 stage "AddressSanitizer + UndefinedBehaviorSanitizer build and suite" run_suite sanitize
+stage "ThreadSanitizer build and the thread-stress test" run_suite tsan
+stage "fuzz targets under AddressSanitizer + UndefinedBehaviorSanitizer (clang)" run_suite fuzz
 unset ASAN_OPTIONS UBSAN_OPTIONS
 
 stage "Linux i386, Windows x64, Windows x86; release archives" "$root/scripts/test-platforms.sh"
