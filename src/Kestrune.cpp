@@ -206,7 +206,10 @@ void Kestrune::setProgram(VstInt32 program)
 {
     if (program < 0 || program >= numPrograms)
         return;
-    curProgram = program;
+    // Written only when it changes: setParameter reads it on whatever thread the host automates
+    // from, and with a single program it never changes after construction.
+    if (curProgram != program)
+        curProgram = program;
     const KestruneProgram& stored = m_programs[program];
     for (VstInt32 index = 0; index < kNumParameters; index++)
         setParameter(index, (stored.*kProgramFields[index]).load(std::memory_order_relaxed));
