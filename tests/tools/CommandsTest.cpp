@@ -121,7 +121,7 @@ TEST(Info, DescribesAnotherModule)
 {
     const tooltest::RunResult result = runTool({"info", "--plugin", KESTRUNE_VERSION_ECHO_MODULE_PATH});
     ASSERT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_NE(result.out.find("Inputs          2\n"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("Inputs          2 (main L/R)\n"), std::string::npos) << result.out;
     EXPECT_TRUE(columnsInOrder(lineStartingWith(result.out, "  0 "), {"0", "Alpha"})) << result.out;
     EXPECT_TRUE(columnsInOrder(lineStartingWith(result.out, "  1 "), {"1", "Beta"})) << result.out;
 }
@@ -313,7 +313,7 @@ TEST(Progress, BarOnlyOnATerminalForLongRendersAndNeverWhenQuiet)
 
     for (const auto& arguments :
          {std::vector<std::string>{"render", folder.file("long.wav"), "-o", folder.file("b.wav"), "--quiet"},
-          std::vector<std::string>{"render", folder.file("short.wav"), "-o", folder.file("c.wav")}})
+          std::vector<std::string>{"render", folder.file("short.wav"), "-o", folder.file("c.wav"), "--ratio", "2"}})
     {
         const tooltest::RunResult quiet = tooltest::runToolOnTerminal(arguments);
         EXPECT_EQ(quiet.exitCode, 0);
@@ -321,7 +321,8 @@ TEST(Progress, BarOnlyOnATerminalForLongRendersAndNeverWhenQuiet)
     }
 
     // Not a terminal: nothing, however long.
-    const tooltest::RunResult piped = runTool({"render", folder.file("long.wav"), "-o", folder.file("d.wav")});
+    const tooltest::RunResult piped =
+        runTool({"render", folder.file("long.wav"), "-o", folder.file("d.wav"), "--ratio", "2", "--threshold", "-6"});
     EXPECT_EQ(piped.exitCode, 0);
     EXPECT_EQ(piped.err, "");
 }

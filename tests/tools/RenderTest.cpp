@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <random>
 
 namespace
@@ -59,6 +60,7 @@ TEST(Render, DefaultsGiveTheInputBackBitForBit)
     const Audio out = readAudio(folder.file("out.wav"));
     EXPECT_EQ(out.info.format, kFloatWav);
     EXPECT_EQ(out.info.channels, 2);
+    EXPECT_EQ(out.frames(), kRate);
     EXPECT_EQ(out.info.samplerate, kRate);
     ASSERT_EQ(out.samples.size(), in.samples.size());
     EXPECT_EQ(std::memcmp(out.samples.data(), in.samples.data(), in.samples.size() * sizeof(float)), 0);
@@ -197,7 +199,9 @@ TEST(Render, SidechainBurstReducesASteadyToneByTheStaticCurve)
                  folder.file("out.wav"), "--threshold", "-30", "--ratio", "4", "--attack", "1", "--release", "50",
                  "--makeup", "2"});
     expectSuccess(result);
-    EXPECT_EQ(result.err, "");  // same rate: nothing to say
+    // Same rate, so no resampling; but the key file ends 1.2 s early, and that is said.
+    EXPECT_EQ(result.err, "kestrune: note: the sidechain lasts 1.8 s and the input 3.0 s: the rest is keyed by "
+                          "silence\n");
 
     const Audio in = readAudio(folder.file("tone.wav"));
     const Audio out = readAudio(folder.file("out.wav"));
@@ -245,7 +249,8 @@ TEST(Render, SidechainAtAnotherRateIsResampledAndSaysSo)
     for (const double gain : gainsDb(in, out, 1.2, 2.0))
         ASSERT_NEAR(gain, expected, 0.01);
 
-    // Quiet keeps stderr empty.
+    // The key is longer: cut without a word. Quiet keeps stderr empty.
+    EXPECT_EQ(result.err.find("keyed by silence"), std::string::npos) << result.err;
     const tooltest::RunResult quiet = runTool({"render", folder.file("tone.wav"), "--sidechain", folder.file("key.wav"),
                                                "-o", folder.file("quiet.wav"), "-q"});
     expectSuccess(quiet);
@@ -331,6 +336,137 @@ TEST(Render, ParameterNameSetsKestruneNormalisedValues)
     expectSuccess(runTool({"render", folder.file("in.wav"), "-o", folder.file("c.wav"), "--param", "use SC=1",
                            "--ratio", "10", "--threshold", "-60"}));
     EXPECT_EQ(readAudio(folder.file("c.wav")).samples, readAudio(folder.file("in.wav")).samples);
+}
+
+TEST(Render, FloatWavHasTheHeaderReadersExpect)
+{
+    // IEEE float WAV goes with an 18-byte fmt chunk (cbSize 0) and a fact chunk; sox warns about a
+    // shorter one. The frames and the samples stay as they were.
+    if (tooltest::runProgram({"sox", "--version"}).exitCode != 0)
+        GTEST_SKIP() << "sox is not installed (Debian: apt-get install sox)";
+    TemporaryFolder folder;
+    writeAudio(folder.file("in.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, kRate, kRate / 10,
+               [](std::int64_t i, int) { return 0.5 * std::sin(0.02 * static_cast<double>(i)); });
+    for (const char* format : {"float", "double"})
+    {
+        SCOPED_TRACE(format);
+        const std::string out = folder.file(std::string(format) + ".wav");
+        expectSuccess(runTool({"render", folder.file("in.wav"), "-o", out, "--format", format}));
+        const std::string bytes = tooltest::readBytes(out);
+        ASSERT_GT(bytes.size(), 58u);
+        EXPECT_EQ(bytes.substr(12, 8), std::string("fmt \x12\0\0\0", 8));
+        EXPECT_EQ(bytes.substr(20, 2), std::string("\x03\0", 2)) << "IEEE float";
+        EXPECT_EQ(bytes.substr(36, 2), std::string("\0\0", 2)) << "cbSize";
+        EXPECT_EQ(bytes.substr(38, 4), "fact");
+
+        const tooltest::RunResult soxi = tooltest::runProgram({"soxi", "-s", out});
+        EXPECT_EQ(soxi.exitCode, 0) << soxi.err;
+        EXPECT_EQ(soxi.out, "4800\n");
+        EXPECT_EQ(soxi.err, "") << "a warning";
+        EXPECT_EQ(readAudio(out).samples, readAudio(folder.file("in.wav")).samples);
+    }
+}
+
+TEST(Render, StandardInputAndOutputThroughPipes)
+{
+    // cat a.wav | kestrune render - -o - -t wav | sox - ...: the same samples as a render between
+    // files, and nothing but audio on standard output.
+    if (tooltest::runProgram({"sox", "--version"}).exitCode != 0)
+        GTEST_SKIP() << "sox is not installed (Debian: apt-get install sox)";
+    TemporaryFolder folder;
+    std::mt19937 generator = kestrune_test::seededGenerator();
+    const std::vector<double> noise = burstyNoise(kRate, generator);
+    writeAudio(folder.file("in.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_24, 2, kRate, kRate,
+               [&](std::int64_t i, int c) { return noise[static_cast<std::size_t>(i)] * (c == 0 ? 1.0 : 0.5); });
+    const std::string settings = " --ratio 4 --threshold -20 --attack 1 ";
+    expectSuccess(runTool({"render", folder.file("in.wav"), "-o", folder.file("files.wav"), "--ratio", "4",
+                           "--threshold", "-20", "--attack", "1"}));
+
+    const tooltest::RunResult piped = tooltest::runProgram(
+        {"sh", "-c", "cd " + folder.path() + " && cat in.wav | " KESTRUNE_TOOL_PATH " render - -o - -t wav" + settings +
+                         "| sox - -t wav piped.wav && " KESTRUNE_TOOL_PATH " render - -o - -t flac < in.wav > out.flac"});
+    EXPECT_EQ(piped.exitCode, 0) << piped.err;
+    EXPECT_EQ(piped.err.find("error"), std::string::npos) << piped.err;
+    EXPECT_EQ(tooltest::readIntegers(folder.file("piped.wav")), tooltest::readIntegers(folder.file("files.wav")));
+    const Audio flac = readAudio(folder.file("out.flac"));
+    EXPECT_EQ(flac.info.format, SF_FORMAT_FLAC | SF_FORMAT_PCM_24);
+    EXPECT_EQ(tooltest::readIntegers(folder.file("out.flac")), tooltest::readIntegers(folder.file("in.wav")));
+    EXPECT_EQ(folder.entries(), (std::vector<std::string>{"files.wav", "in.wav", "out.flac", "piped.wav"}));
+
+    // Standard input in a format that cannot be read from a pipe is an error that says so.
+    const tooltest::RunResult flacPipe = tooltest::runProgram(
+        {"sh", "-c", "cat " + folder.file("out.flac") + " | " KESTRUNE_TOOL_PATH " render - -o " + folder.file("again.wav")});
+    EXPECT_EQ(flacPipe.exitCode, 1);
+    EXPECT_NE(flacPipe.err.find("cannot read standard input: not an audio format libsndfile can read from a pipe"),
+              std::string::npos)
+        << flacPipe.err;
+}
+
+TEST(Render, EffectsWithTwoAndThreeInputs)
+{
+    // The fixture gain stages multiply by 2 * Gain and, with a third input, by the mono key there:
+    // the key file's two channels, 0.8 and 0.4, arrive as their mean, 0.6.
+    TemporaryFolder folder;
+    writeAudio(folder.file("in.wav"), kFloatWav, 2, kRate, 4800,
+               [](std::int64_t i, int c) { return 0.25 * std::sin(0.01 * i + c); });
+    writeAudio(folder.file("key.wav"), kFloatWav, 2, kRate, 4800, [](std::int64_t, int c) { return c == 0 ? 0.8 : 0.4; });
+    const Audio in = readAudio(folder.file("in.wav"));
+
+    const tooltest::RunResult keyed =
+        runTool({"render", folder.file("in.wav"), "-o", folder.file("keyed.wav"), "--plugin",
+                 KESTRUNE_THREE_INPUT_MODULE_PATH, "--sidechain", folder.file("key.wav"), "--param", "gain=0.25"});
+    expectSuccess(keyed);
+    const Audio out = readAudio(folder.file("keyed.wav"));
+    ASSERT_EQ(out.samples.size(), in.samples.size());
+    for (std::size_t i = 0; i < in.samples.size(); ++i)
+        ASSERT_NEAR(out.samples[i], in.samples[i] * 0.5f * 0.6f, 1e-7f) << i;
+
+    // Without a key file the third input hears silence.
+    expectSuccess(runTool({"render", folder.file("in.wav"), "-o", folder.file("unkeyed.wav"), "--plugin",
+                           KESTRUNE_THREE_INPUT_MODULE_PATH}));
+    for (const float sample : readAudio(folder.file("unkeyed.wav")).samples)
+        ASSERT_EQ(sample, 0.0f);
+
+    // Two inputs: the gain alone; `info` names the layouts.
+    expectSuccess(runTool({"render", folder.file("in.wav"), "-o", folder.file("plain.wav"), "--plugin",
+                           KESTRUNE_TWO_INPUT_MODULE_PATH, "--param", "GAIN=1"}));
+    const Audio plain = readAudio(folder.file("plain.wav"));
+    for (std::size_t i = 0; i < in.samples.size(); ++i)
+        ASSERT_EQ(plain.samples[i], 2.0f * in.samples[i]) << i;
+    EXPECT_NE(runTool({"info", "--plugin", KESTRUNE_THREE_INPUT_MODULE_PATH}).out.find("Inputs          3 (main L/R, "
+                                                                                       "mono sidechain)\n"),
+              std::string::npos);
+}
+
+TEST(Render, ZamCompX2FromDebianAsAPeer)
+{
+    // A compressor with a mono sidechain input that exports only the older entry name `main`.
+    const char* const module = "/usr/lib/vst/ZamCompX2-vst.so";
+    if (!std::filesystem::exists(module))
+        GTEST_SKIP() << module << " is not installed (Debian: apt-get install zam-plugins)";
+    TemporaryFolder folder;
+    writeAudio(folder.file("tone.wav"), kFloatWav, 2, kRate, kRate,
+               [](std::int64_t i, int) { return 0.5 * std::sin(2.0 * M_PI * 440.0 * i / kRate); });
+    writeAudio(folder.file("silence.wav"), kFloatWav, 1, kRate, kRate, [](std::int64_t, int) { return 0.0; });
+    writeAudio(folder.file("loud.wav"), kFloatWav, 1, kRate, kRate,
+               [](std::int64_t i, int) { return (i / 24) % 2 == 0 ? 0.9 : -0.9; });
+
+    // Threshold at the bottom of its range, ratio at the top, the sidechain switched on: keyed by
+    // silence the tone passes at its level, keyed by the loud square wave it is turned well down.
+    const auto levelDb = [&](const std::string& key) {
+        const std::string out = folder.file("out-" + key);
+        const tooltest::RunResult result =
+            runTool({"render", folder.file("tone.wav"), "-o", out, "--plugin", module, "--sidechain", folder.file(key),
+                     "--param", "threshold=0", "--param", "ratio=1", "--param", "sidechain=1", "-q"});
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        const Audio audio = readAudio(out);
+        double peak = 0.0;
+        for (std::int64_t i = kRate / 2; i < audio.frames(); ++i)
+            peak = std::max(peak, static_cast<double>(std::fabs(audio.at(i, 0))));
+        return 20.0 * std::log10(peak / 0.5);
+    };
+    EXPECT_NEAR(levelDb("silence.wav"), 0.0, 0.1);
+    EXPECT_LT(levelDb("loud.wav"), -10.0);
 }
 
 }  // namespace

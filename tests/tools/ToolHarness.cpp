@@ -12,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <system_error>
 
 namespace tooltest
 {
@@ -46,8 +47,20 @@ std::vector<std::string> toolCommand(const std::vector<std::string>& arguments)
 
 RunResult runTool(const std::vector<std::string>& arguments)
 {
-    const kestrune::Subprocess::Result result = kestrune::Subprocess::run(toolCommand(arguments));
-    return {result.exitCode, result.out, result.err, result.signal};
+    return runProgram(toolCommand(arguments));
+}
+
+RunResult runProgram(const std::vector<std::string>& words)
+{
+    try
+    {
+        const kestrune::Subprocess::Result result = kestrune::Subprocess::run(words);
+        return {result.exitCode, result.out, result.err, result.signal};
+    }
+    catch (const std::system_error& error)
+    {
+        return {127, std::string(), error.what()};
+    }
 }
 
 RunResult runToolOnTerminal(const std::vector<std::string>& arguments,

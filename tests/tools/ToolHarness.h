@@ -24,6 +24,8 @@ struct RunResult
 
 // Runs kestrune with the arguments, stdin from /dev/null, stdout and stderr captured.
 RunResult runTool(const std::vector<std::string>& arguments);
+// The same for another program, searched on PATH; exit code 127 when it cannot be started.
+RunResult runProgram(const std::vector<std::string>& words);
 // Runs kestrune with stdout and stderr on a pseudo-terminal (stdin from /dev/null) and returns what
 // it wrote there in err. onText, when given, sees everything written so far after each read, with
 // the program's process id and the terminal's controlling side, on which it may act.

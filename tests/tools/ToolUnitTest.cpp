@@ -120,23 +120,35 @@ TEST(OutputFormat, ExtensionChoosesTheContainerAndTheInputTheSamples)
 {
     std::string note;
     const int floatWav = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-    EXPECT_EQ(chooseOutputFormat("a/out.wav", 0, floatWav, 2, 48000, &note), floatWav);
+    EXPECT_EQ(chooseOutputFormat("a/out.wav", "", 0, floatWav, 2, 48000, &note), floatWav);
     EXPECT_EQ(note, "");
-    EXPECT_EQ(chooseOutputFormat("OUT.WAV", 0, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 1, 44100, &note),
+    EXPECT_EQ(chooseOutputFormat("OUT.WAV", "", 0, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 1, 44100, &note),
               SF_FORMAT_WAV | SF_FORMAT_PCM_16);
-    EXPECT_EQ(chooseOutputFormat("out.flac", 0, floatWav, 2, 48000, &note), SF_FORMAT_FLAC | SF_FORMAT_PCM_24);
+    EXPECT_EQ(chooseOutputFormat("out.flac", "", 0, floatWav, 2, 48000, &note), SF_FORMAT_FLAC | SF_FORMAT_PCM_24);
     EXPECT_NE(note.find("writing 24-bit PCM"), std::string::npos) << note;
-    EXPECT_EQ(chooseOutputFormat("out.aif", SF_FORMAT_PCM_16, floatWav, 2, 48000, nullptr),
+    EXPECT_EQ(chooseOutputFormat("out.aif", "", SF_FORMAT_PCM_16, floatWav, 2, 48000, nullptr),
               SF_FORMAT_AIFF | SF_FORMAT_PCM_16);
-    EXPECT_EQ(chooseOutputFormat("out.ogg", 0, floatWav, 2, 48000, nullptr), SF_FORMAT_OGG | SF_FORMAT_VORBIS);
-    EXPECT_EQ(chooseOutputFormat("out.opus", 0, floatWav, 2, 48000, nullptr), SF_FORMAT_OGG | SF_FORMAT_OPUS);
+    EXPECT_EQ(chooseOutputFormat("out.ogg", "", 0, floatWav, 2, 48000, nullptr), SF_FORMAT_OGG | SF_FORMAT_VORBIS);
+    EXPECT_EQ(chooseOutputFormat("out.opus", "", 0, floatWav, 2, 48000, nullptr), SF_FORMAT_OGG | SF_FORMAT_OPUS);
     // A codec stays in its own container; elsewhere the samples become PCM.
-    EXPECT_EQ(chooseOutputFormat("out.wav", 0, SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, 2, 48000, nullptr),
+    EXPECT_EQ(chooseOutputFormat("out.wav", "", 0, SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, 2, 48000, nullptr),
               SF_FORMAT_WAV | SF_FORMAT_PCM_24);
-    EXPECT_EQ(chooseOutputFormat("out.mp3", 0, SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, 2, 48000, nullptr),
+    EXPECT_EQ(chooseOutputFormat("out.mp3", "", 0, SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, 2, 48000, nullptr),
               SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III);
-    EXPECT_THROW(chooseOutputFormat("out.mp4", 0, floatWav, 2, 48000, nullptr), UsageError);
-    EXPECT_THROW(chooseOutputFormat("out.flac", SF_FORMAT_DOUBLE, floatWav, 2, 48000, nullptr), UsageError);
+    EXPECT_THROW(chooseOutputFormat("out.mp4", "", 0, floatWav, 2, 48000, nullptr), UsageError);
+    EXPECT_THROW(chooseOutputFormat("out.flac", "", SF_FORMAT_DOUBLE, floatWav, 2, 48000, nullptr), UsageError);
+
+    // Pairings that libsndfile's format check passes but its encoders refuse are never chosen:
+    // MPEG in WAV, and Opus at 44.1 kHz, which becomes Vorbis.
+    EXPECT_THROW(chooseOutputFormat("out.wav", "", SF_FORMAT_MPEG_LAYER_III, floatWav, 2, 48000, nullptr),
+                 UsageError);
+    EXPECT_EQ(chooseOutputFormat("out.opus", "", 0, floatWav, 2, 44100, &note), SF_FORMAT_OGG | SF_FORMAT_VORBIS);
+    EXPECT_NE(note.find("writing Vorbis"), std::string::npos) << note;
+
+    // The type names the format where the name does not: standard output, or no extension.
+    EXPECT_EQ(chooseOutputFormat("-", "FLAC", 0, floatWav, 2, 48000, nullptr), SF_FORMAT_FLAC | SF_FORMAT_PCM_24);
+    EXPECT_EQ(chooseOutputFormat("take-3", "aiff", 0, floatWav, 1, 48000, nullptr), SF_FORMAT_AIFF | SF_FORMAT_FLOAT);
+    EXPECT_THROW(chooseOutputFormat("-", "", 0, floatWav, 2, 48000, nullptr), UsageError);
 }
 
 TEST(AtomicFile, AppearsOnlyWhenCommittedWithTheUsualPermissions)

@@ -1,5 +1,6 @@
 #include "AtomicFile.h"
 
+#include "Cleanup.h"
 #include "ToolError.h"
 
 #include <sys/stat.h>
@@ -19,53 +20,31 @@ namespace kestrune
 namespace
 {
 
-// Temporary files the signal handler removes. Fixed storage: the handler may only touch memory
-// that exists for the whole run and may only call async-signal-safe functions (unlink, raise).
-constexpr int kMaxTemporaryFiles = 16;
-constexpr std::size_t kMaxPathLength = 4096;
-char g_temporaryPaths[kMaxTemporaryFiles][kMaxPathLength];
-volatile std::sig_atomic_t g_temporaryPathUsed[kMaxTemporaryFiles];
-
-void registerTemporaryFile(const std::string& path)
-{
-    if (path.size() >= kMaxPathLength)
-        return;  // still removed by the destructor, only not on a signal
-    for (int slot = 0; slot < kMaxTemporaryFiles; ++slot)
-    {
-        if (g_temporaryPathUsed[slot] == 0)
-        {
-            std::memcpy(g_temporaryPaths[slot], path.c_str(), path.size() + 1);
-            g_temporaryPathUsed[slot] = 1;
-            return;
-        }
-    }
-}
-
-void unregisterTemporaryFile(const std::string& path)
-{
-    for (int slot = 0; slot < kMaxTemporaryFiles; ++slot)
-    {
-        if (g_temporaryPathUsed[slot] != 0 && path == g_temporaryPaths[slot])
-            g_temporaryPathUsed[slot] = 0;
-    }
-}
-
-extern "C" void removeTemporaryFilesAndDie(int signalNumber)
-{
-    for (int slot = 0; slot < kMaxTemporaryFiles; ++slot)
-    {
-        if (g_temporaryPathUsed[slot] != 0)
-            ::unlink(g_temporaryPaths[slot]);
-    }
-    std::signal(signalNumber, SIG_DFL);
-    std::raise(signalNumber);
-}
+constexpr const char* kPartialMarker = ".kestrune-partial-";
 
 mode_t currentUmask()
 {
     const mode_t mask = ::umask(0);
     ::umask(mask);
     return mask;
+}
+
+// Partial files whose process no longer runs were left by a run that could not clean up (SIGKILL,
+// a power cut). A process of another user counts as running: kill answers EPERM.
+void removeStalePartialFiles(const std::filesystem::path& folder)
+{
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error))
+    {
+        const std::string name = entry.path().filename().string();
+        const std::size_t marker = name.find(kPartialMarker);
+        if (name[0] != '.' || marker == std::string::npos)
+            continue;
+        char* end = nullptr;
+        const long pid = std::strtol(name.c_str() + marker + std::strlen(kPartialMarker), &end, 10);
+        if (pid > 0 && *end == '-' && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
+            std::filesystem::remove(entry.path(), error);
+    }
 }
 
 }  // namespace
@@ -78,31 +57,48 @@ std::string extensionOf(const std::string& path)
     return extension.empty() ? extension : extension.substr(1);
 }
 
+std::string displayName(const std::string& path, bool output)
+{
+    return path != "-" ? path : output ? "standard output" : "standard input";
+}
+
 AtomicFile::AtomicFile(const std::string& path) : m_path(path)
 {
+    const bool toStandardOutput = path == "-";
     const std::filesystem::path target(path);
-    const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
     std::error_code error;
+    const std::filesystem::path folder = toStandardOutput       ? std::filesystem::temp_directory_path(error)
+                                         : target.has_parent_path() ? target.parent_path()
+                                                                    : ".";
     if (!std::filesystem::is_directory(folder, error))
-        throw ToolError("cannot write " + path + ": " +
+        throw ToolError("cannot write " + displayName(path) + ": " +
                         (error ? "folder " + folder.string() + ": " + error.message()
                                : folder.string() + " is not a folder"));
+    removeStalePartialFiles(folder);
 
     const std::string extension = extensionOf(path);
     const std::string suffix = extension.empty() ? std::string() : "." + extension;
-    std::string pattern = (folder / ("." + target.filename().string() + ".partial-XXXXXX" + suffix)).string();
-    const int fd = ::mkstemps(pattern.data(), static_cast<int>(suffix.size()));
-    if (fd < 0)
-        throw ToolError("cannot write " + path + ": cannot create a file in " + folder.string() + ": " +
+    std::string pattern = (folder / ("." + target.filename().string() + kPartialMarker +
+                                     std::to_string(::getpid()) + "-XXXXXX" + suffix))
+                              .string();
+    m_descriptor = ::mkstemps(pattern.data(), static_cast<int>(suffix.size()));
+    if (m_descriptor < 0)
+        throw ToolError("cannot write " + displayName(path) + ": cannot create a file in " + folder.string() + ": " +
                         std::strerror(errno));
-    ::close(fd);
-    m_temporaryPath = pattern;
-    registerTemporaryFile(m_temporaryPath);
+    if (toStandardOutput)
+        ::unlink(pattern.c_str());  // nothing to rename: it disappears with the descriptor
+    else
+    {
+        m_temporaryPath = pattern;
+        registerTemporaryFile(m_temporaryPath);
+    }
 }
 
 AtomicFile::~AtomicFile()
 {
-    if (!m_committed)
+    if (m_descriptor >= 0)
+        ::close(m_descriptor);
+    if (!m_committed && !m_temporaryPath.empty())
     {
         ::unlink(m_temporaryPath.c_str());
         unregisterTemporaryFile(m_temporaryPath);
@@ -111,18 +107,38 @@ AtomicFile::~AtomicFile()
 
 void AtomicFile::commit()
 {
+    const auto fail = [this](const char* what) {
+        throw ToolError("cannot write " + displayName(m_path) + ": " + what + std::strerror(errno));
+    };
+    if (m_temporaryPath.empty())
+    {
+        char buffer[65536];
+        if (::lseek(m_descriptor, 0, SEEK_SET) != 0)
+            fail("");
+        for (ssize_t got; (got = ::read(m_descriptor, buffer, sizeof buffer)) != 0;)
+        {
+            if (got < 0)
+                fail("reading back the temporary file: ");
+            for (ssize_t done = 0, put; done < got; done += put)
+            {
+                if ((put = ::write(STDOUT_FILENO, buffer + done, static_cast<std::size_t>(got - done))) < 0)
+                    fail("");
+            }
+        }
+        m_committed = true;
+        return;
+    }
+    // A failed close is a failed write on file systems that report errors late (NFS).
+    const int descriptor = m_descriptor;
+    m_descriptor = -1;
+    if (::close(descriptor) != 0)
+        fail("");
     // mkstemps creates the file private to its owner; the result should look like any new file.
     ::chmod(m_temporaryPath.c_str(), 0666 & ~currentUmask());
     if (::rename(m_temporaryPath.c_str(), m_path.c_str()) != 0)
-        throw ToolError("cannot write " + m_path + ": " + std::strerror(errno));
+        fail("");
     m_committed = true;
     unregisterTemporaryFile(m_temporaryPath);
-}
-
-void removeTemporaryFilesOnSignals()
-{
-    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
-        std::signal(signalNumber, removeTemporaryFilesAndDie);
 }
 
 }  // namespace kestrune

@@ -1,6 +1,7 @@
 // Output files that appear complete or not at all: everything is written to a temporary file in
 // the destination's folder and renamed over the destination when finished. A temporary file that
-// is not committed is removed, also when the run is ended by SIGINT, SIGTERM, SIGHUP or SIGPIPE.
+// is not committed is removed, also when a signal ends the run. Its name,
+// ".NAME.kestrune-partial-PID-XXXXXX.EXT", lets a later run remove one that a SIGKILL left.
 #pragma once
 
 #include <string>
@@ -11,8 +12,10 @@ namespace kestrune
 class AtomicFile
 {
 public:
-    // Creates the temporary file next to path (same folder, same extension). Throws ToolError when
-    // the folder does not exist or cannot be written.
+    // Creates the temporary file next to path (same folder, same extension), after removing the
+    // partial files in that folder whose process is gone. "-" stands for standard output: the
+    // temporary file then has no name, and commit() copies it there. Throws ToolError when the
+    // folder does not exist or cannot be written.
     explicit AtomicFile(const std::string& path);
     ~AtomicFile();
 
@@ -20,7 +23,8 @@ public:
     AtomicFile& operator=(const AtomicFile&) = delete;
 
     const std::string& path() const { return m_path; }
-    const std::string& temporaryPath() const { return m_temporaryPath; }
+    const std::string& temporaryPath() const { return m_temporaryPath; }  // empty for standard output
+    int descriptor() const { return m_descriptor; }                       // open for reading and writing
 
     // Gives the file the permissions a newly created file gets (0666 less the umask) and renames it
     // to path(). Throws ToolError when the rename fails; the temporary file is then removed.
@@ -29,13 +33,14 @@ public:
 private:
     std::string m_path;
     std::string m_temporaryPath;
+    int m_descriptor = -1;
     bool m_committed = false;
 };
 
-// Installs the signal handlers that remove uncommitted temporary files. Call once at start-up.
-void removeTemporaryFilesOnSignals();
-
 // The extension in lower case without the dot ("" when there is none).
 std::string extensionOf(const std::string& path);
+
+// How messages name a file: "standard output" (or input) for "-".
+std::string displayName(const std::string& path, bool output = true);
 
 }  // namespace kestrune

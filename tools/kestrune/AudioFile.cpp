@@ -3,8 +3,11 @@
 #include "ToolError.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -84,13 +87,68 @@ const std::map<std::string, int>& majorFormatsByExtension()
     return formats;
 }
 
+// libsndfile's format check passes pairings that its encoders then refuse (MPEG in WAV, Opus at
+// 44.1 kHz), so a format counts as usable once a file of it opens, written nowhere.
 bool formatUsable(int format, int channels, int sampleRate)
 {
     SF_INFO info{};
     info.format = format;
     info.channels = channels;
     info.samplerate = sampleRate;
-    return sf_format_check(&info) != 0;
+    if (sf_format_check(&info) == 0)
+        return false;
+    struct Nowhere
+    {
+        sf_count_t position = 0;
+        sf_count_t length = 0;
+    } nowhere;
+    SF_VIRTUAL_IO io = {
+        [](void* user) { return static_cast<Nowhere*>(user)->length; },
+        [](sf_count_t offset, int whence, void* user) {
+            Nowhere& file = *static_cast<Nowhere*>(user);
+            file.position = offset + (whence == SEEK_CUR ? file.position : whence == SEEK_END ? file.length : 0);
+            return file.position;
+        },
+        [](void*, sf_count_t, void*) -> sf_count_t { return 0; },
+        [](const void*, sf_count_t count, void* user) {
+            Nowhere& file = *static_cast<Nowhere*>(user);
+            file.position += count;
+            file.length = std::max(file.length, file.position);
+            return count;
+        },
+        [](void* user) { return static_cast<Nowhere*>(user)->position; },
+    };
+    SNDFILE* file = sf_open_virtual(&io, SFM_WRITE, &info, &nowhere);
+    if (file != nullptr)
+        sf_close(file);
+    return file != nullptr;
+}
+
+// libsndfile gives IEEE float WAV files a 16-byte fmt chunk, which readers such as sox take for a
+// header missing its extension; they expect the 18-byte form (cbSize 0) that goes with the fact
+// chunk. The two bytes come out of the PAD chunk libsndfile reserves after the fact chunk, so no
+// sample moves. A header laid out otherwise is left as it is.
+void extendFloatFormatChunk(int descriptor)
+{
+    unsigned char header[56];  // RIFF WAVE, fmt with 16 bytes, fact with 4, the PAD chunk's head
+    if (::pread(descriptor, header, sizeof header, 0) != static_cast<ssize_t>(sizeof header))
+        return;
+    const auto littleEndian = [](const unsigned char* at) {
+        return static_cast<std::uint32_t>(at[0] | at[1] << 8 | at[2] << 16 | static_cast<std::uint32_t>(at[3]) << 24);
+    };
+    const auto chunk = [&](int at, const char* id) { return std::memcmp(header + at, id, 4) == 0; };
+    const std::uint32_t padding = littleEndian(header + 52);
+    if (!chunk(0, "RIFF") || !chunk(8, "WAVE") || !chunk(12, "fmt ") || littleEndian(header + 16) != 16 ||
+        !chunk(36, "fact") || littleEndian(header + 40) != 4 || !chunk(48, "PAD ") || padding < 2)
+        return;
+    unsigned char extended[58] = {};
+    std::memcpy(extended, header, 36);
+    extended[16] = 18;  // cbSize, the two zero bytes at 36, follows
+    std::memcpy(extended + 38, header + 36, 20);
+    for (int i = 0; i < 4; ++i)
+        extended[54 + i] = static_cast<unsigned char>((padding - 2) >> (8 * i));
+    if (::pwrite(descriptor, extended, sizeof extended, 0) != static_cast<ssize_t>(sizeof extended))
+        throw ToolError(std::string("cannot complete the WAV header: ") + std::strerror(errno));
 }
 
 std::string describeExtension(const std::string& extension)
@@ -102,27 +160,33 @@ std::string describeExtension(const std::string& extension)
 
 // --- reading -------------------------------------------------------------------------------------
 
-AudioReader::AudioReader(const std::string& path, const std::string& role) : m_path(path)
+AudioReader::AudioReader(const std::string& path, const std::string& role) : m_path(displayName(path, false))
 {
-    // libsndfile reports a missing file and an unknown format alike; tell the user which it is.
-    std::error_code error;
-    if (std::filesystem::is_directory(path, error))
-        throw ToolError("cannot read " + path + ": it is a folder");
-    const int probe = ::open(path.c_str(), O_RDONLY);
-    if (probe < 0)
-        throw ToolError("cannot read " + path + ": " + std::strerror(errno));
-    ::close(probe);
-
-    m_file = sf_open(path.c_str(), SFM_READ, &m_info);
+    if (path == "-")
+        m_file = sf_open_fd(STDIN_FILENO, SFM_READ, &m_info, SF_FALSE);
+    else
+    {
+        // libsndfile reports a missing file and an unknown format alike; tell the user which it is.
+        std::error_code error;
+        if (std::filesystem::is_directory(path, error))
+            throw ToolError("cannot read " + path + ": it is a folder");
+        const int probe = ::open(path.c_str(), O_RDONLY);
+        if (probe < 0)
+            throw ToolError("cannot read " + path + ": " + std::strerror(errno));
+        ::close(probe);
+        m_file = sf_open(path.c_str(), SFM_READ, &m_info);
+    }
     if (m_file == nullptr)
-        throw ToolError("cannot read " + path + ": not an audio format libsndfile can read (" +
-                        sf_strerror(nullptr) + ")");
+        throw ToolError("cannot read " + m_path + ": not an audio format libsndfile can read" +
+                        (path == "-" ? " from a pipe" : "") + " (" + sf_strerror(nullptr) + ")");
+    if (m_info.frames == SF_COUNT_MAX)
+        m_info.frames = -1;  // a stream that does not say its length
     if (m_info.channels < 1 || m_info.samplerate < 1 || m_info.channels > 2)
     {
         sf_close(m_file);
-        throw ToolError(m_info.channels > 2 ? "the " + role + " " + path + " has " + std::to_string(m_info.channels) +
+        throw ToolError(m_info.channels > 2 ? "the " + role + " " + m_path + " has " + std::to_string(m_info.channels) +
                                                   " channels; kestrune takes mono or stereo files"
-                                            : "cannot read " + path + ": no channels or no sample rate");
+                                            : "cannot read " + m_path + ": no channels or no sample rate");
     }
 }
 
@@ -155,9 +219,42 @@ AudioWriter::AudioWriter(const std::string& path, int format, int channels, int 
     info.format = format;
     info.channels = channels;
     info.samplerate = sampleRate;
-    m_sndfile = sf_open(m_file.temporaryPath().c_str(), SFM_WRITE, &info);
+    // Every byte goes through here, so no failed write goes unnoticed, whatever an encoder does
+    // with the return values (the MPEG encoder writes its last frames when the file is closed).
+    SF_VIRTUAL_IO io = {
+        [](void* user) -> sf_count_t {
+            struct stat status{};
+            return ::fstat(static_cast<AudioWriter*>(user)->m_file.descriptor(), &status) == 0 ? status.st_size : -1;
+        },
+        [](sf_count_t offset, int whence, void* user) -> sf_count_t {
+            return ::lseek(static_cast<AudioWriter*>(user)->m_file.descriptor(), offset, whence);
+        },
+        [](void* bytes, sf_count_t count, void* user) -> sf_count_t {
+            return ::read(static_cast<AudioWriter*>(user)->m_file.descriptor(), bytes, static_cast<std::size_t>(count));
+        },
+        [](const void* bytes, sf_count_t count, void* user) -> sf_count_t {
+            AudioWriter& writer = *static_cast<AudioWriter*>(user);
+            sf_count_t done = 0;
+            for (ssize_t put = 0; done < count; done += put)
+            {
+                put = ::write(writer.m_file.descriptor(), static_cast<const char*>(bytes) + done,
+                              static_cast<std::size_t>(count - done));
+                if (put <= 0)
+                {
+                    if (writer.m_writeError == 0)
+                        writer.m_writeError = put < 0 ? errno : EIO;
+                    break;
+                }
+            }
+            return done;
+        },
+        [](void* user) -> sf_count_t {
+            return ::lseek(static_cast<AudioWriter*>(user)->m_file.descriptor(), 0, SEEK_CUR);
+        },
+    };
+    m_sndfile = sf_open_virtual(&io, SFM_WRITE, &info, this);
     if (m_sndfile == nullptr)
-        throw ToolError("cannot write " + path + ": " + sf_strerror(nullptr));
+        fail(sf_strerror(nullptr));
     // The PEAK chunk of float files carries the time of writing: the same audio would give
     // different files on every run.
     sf_command(m_sndfile, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
@@ -165,6 +262,11 @@ AudioWriter::AudioWriter(const std::string& path, int format, int channels, int 
     if (m_integerBits == 0 && (format & SF_FORMAT_SUBMASK) != SF_FORMAT_FLOAT &&
         (format & SF_FORMAT_SUBMASK) != SF_FORMAT_DOUBLE)
         sf_command(m_sndfile, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+}
+
+void AudioWriter::fail(const std::string& reason) const
+{
+    throw ToolError("cannot write " + displayName(path()) + ": " + reason);
 }
 
 AudioWriter::~AudioWriter()
@@ -206,16 +308,23 @@ void AudioWriter::writeStereo(const float* left, const float* right, std::size_t
     const sf_count_t written =
         m_integerBits != 0 ? sf_writef_int(m_sndfile, m_integerFrames.data(), static_cast<sf_count_t>(frames))
                            : sf_writef_float(m_sndfile, m_floatFrames.data(), static_cast<sf_count_t>(frames));
+    if (m_writeError != 0)
+        fail(std::strerror(m_writeError));
     if (written != static_cast<sf_count_t>(frames))
-        throw ToolError("cannot write " + path() + ": " + sf_strerror(m_sndfile));
+        fail(sf_strerror(m_sndfile));
 }
 
 void AudioWriter::commit()
 {
     const int status = sf_close(m_sndfile);
     m_sndfile = nullptr;
+    if (m_writeError != 0)
+        fail(std::strerror(m_writeError));
     if (status != 0)
-        throw ToolError("cannot write " + path() + ": " + sf_error_number(status));
+        fail(sf_error_number(status));
+    const int subtype = m_format & SF_FORMAT_SUBMASK;
+    if ((m_format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV && (subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE))
+        extendFloatFormatChunk(m_file.descriptor());
     m_file.commit();
 }
 
@@ -261,15 +370,21 @@ std::string writableExtensions()
     return list;
 }
 
-int chooseOutputFormat(const std::string& path, int requestedSubtype, int inputFormat, int channels,
-                       int sampleRate, std::string* note)
+int chooseOutputFormat(const std::string& path, const std::string& type, int requestedSubtype, int inputFormat,
+                       int channels, int sampleRate, std::string* note)
 {
-    const std::string extension = extensionOf(path);
+    const std::string name = displayName(path);
+    if (type.empty() && path == "-")
+        throw UsageError("name the format of standard output with -t TYPE (e.g. -t wav)");
+    std::string extension = type.empty() ? extensionOf(path) : type;
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     const auto& formats = majorFormatsByExtension();
     const auto found = formats.find(extension);
     if (found == formats.end())
-        throw UsageError("cannot write " + path + ": libsndfile writes no format with the extension '" +
-                         extension + "' (it writes " + writableExtensions() + ")");
+        throw UsageError("cannot write " + name + ": libsndfile writes no format " +
+                         (type.empty() ? "with the extension '" : "of the type '") + extension + "' (it writes " +
+                         writableExtensions() + ")");
     const int major = found->second;
 
     if (requestedSubtype != 0)
@@ -282,27 +397,20 @@ int chooseOutputFormat(const std::string& path, int requestedSubtype, int inputF
             if (formatUsable(major | format.subtype, channels, sampleRate))
                 usable += (usable.empty() ? "" : ", ") + std::string(format.name);
         }
-        throw UsageError("cannot write " + path + ": " + describeExtension(extension) + " cannot hold " +
-                         describeSampleFormat(requestedSubtype) + " samples (--format takes " +
-                         (usable.empty() ? "none of the known formats" : usable) + " for them)");
+        throw UsageError("cannot write " + name + ": " + describeExtension(extension) + " cannot hold " +
+                         describeSampleFormat(requestedSubtype) + " samples at " + std::to_string(sampleRate) +
+                         " Hz (--format takes " + (usable.empty() ? "none of the known formats" : usable) +
+                         " for them)");
     }
 
     const int inputSubtype = inputFormat & SF_FORMAT_SUBMASK;
-    // A codec is only kept within its own container: libsndfile accepts some foreign pairings
-    // (MPEG in WAV) in its format check and then cannot write them.
-    const bool plainSamples = integerBits(inputSubtype) != 0 || inputSubtype == SF_FORMAT_FLOAT ||
-                              inputSubtype == SF_FORMAT_DOUBLE;
-    const bool keepInputSubtype = plainSamples || (inputFormat & SF_FORMAT_TYPEMASK) == major;
     std::vector<int> candidates;
     if (extension == "opus")
         candidates.push_back(SF_FORMAT_OPUS);
     if (major == SF_FORMAT_MPEG)
         candidates.push_back(SF_FORMAT_MPEG_LAYER_III);
-    if (keepInputSubtype)
-        candidates.push_back(inputSubtype);
-    for (const int subtype : {SF_FORMAT_PCM_24, SF_FORMAT_PCM_16, SF_FORMAT_FLOAT, SF_FORMAT_VORBIS,
-                              SF_FORMAT_MPEG_LAYER_III})
-        candidates.push_back(subtype);
+    candidates.insert(candidates.end(), {inputSubtype, SF_FORMAT_PCM_24, SF_FORMAT_PCM_16, SF_FORMAT_FLOAT,
+                                         SF_FORMAT_VORBIS, SF_FORMAT_MPEG_LAYER_III});
 
     for (const int subtype : candidates)
     {
@@ -313,7 +421,7 @@ int chooseOutputFormat(const std::string& path, int requestedSubtype, int inputF
                     describeSampleFormat(inputSubtype) + " samples; writing " + describeSampleFormat(subtype);
         return major | subtype;
     }
-    throw UsageError("cannot write " + path + ": libsndfile cannot write " + describeExtension(extension) +
+    throw UsageError("cannot write " + name + ": libsndfile cannot write " + describeExtension(extension) +
                      " with " + std::to_string(channels) + " channel(s) at " + std::to_string(sampleRate) + " Hz");
 }
 

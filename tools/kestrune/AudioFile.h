@@ -24,13 +24,14 @@ class FrameSource
 public:
     virtual ~FrameSource() = default;
     virtual int sampleRate() const = 0;
-    virtual std::int64_t frames() const = 0;  // total length, as far as known beforehand
+    virtual std::int64_t frames() const = 0;  // total length as known beforehand, -1 when unknown
     virtual int channels() const = 0;
     // Reads up to `frames` frames; fewer only at the end.
     virtual std::size_t read(float* left, float* right, std::size_t frames) = 0;
 };
 
-// A mono or stereo file.
+// A mono or stereo file, or standard input for "-" (whose frames() is -1 when the stream does not
+// say its length).
 class AudioReader : public FrameSource
 {
 public:
@@ -58,8 +59,9 @@ private:
 class AudioWriter
 {
 public:
-    // Opens a temporary file next to path with the complete SF_FORMAT_* format; commit() puts it in
-    // place. Throws ToolError when libsndfile refuses the format or the file.
+    // Opens a temporary file next to path (see AtomicFile; "-" is standard output) with the complete
+    // SF_FORMAT_* format; commit() puts it in place. Throws ToolError when libsndfile refuses the
+    // format or the file, and when a write fails (a full disk), then or later.
     AudioWriter(const std::string& path, int format, int channels, int sampleRate);
     ~AudioWriter();
 
@@ -77,7 +79,10 @@ public:
     std::int64_t clippedSamples() const { return m_clipped; }
 
 private:
+    [[noreturn]] void fail(const std::string& reason) const;
+
     AtomicFile m_file;
+    int m_writeError = 0;  // errno of the first failed write
     int m_format;
     int m_channels;
     SNDFILE* m_sndfile = nullptr;
@@ -92,14 +97,15 @@ std::vector<std::string> sampleFormatNames();
 int sampleFormatFromName(const std::string& name);  // 0 for an unknown name
 std::string describeSampleFormat(int subtype);      // "16-bit PCM", "32-bit float", ...
 
-// The output format for a file name: the major format its extension names and a sample format.
-// requestedSubtype (from --format, 0 when not given) must be valid for that major format;
-// otherwise the input's subtype is kept when the major format can hold it, else the first of
-// 24-bit PCM, 16-bit PCM, float, Vorbis and MPEG layer III that it can. Throws UsageError for an
-// extension libsndfile cannot write and for a requested sample format the major format lacks.
-// note receives a sentence when the input's sample format had to be replaced.
-int chooseOutputFormat(const std::string& path, int requestedSubtype, int inputFormat, int channels,
-                       int sampleRate, std::string* note);
+// The output format for a file name: the major format that type (from -t, e.g. "wav") or else the
+// extension names, and a sample format. requestedSubtype (from --format, 0 when not given) must be
+// one libsndfile can write in that major format; otherwise the input's subtype is kept when it
+// can, else the first of 24-bit PCM, 16-bit PCM, float, Vorbis and MPEG layer III that it can.
+// Throws UsageError for a type libsndfile cannot write, for standard output without a type and
+// for a requested sample format that does not work, naming those that do. note receives a
+// sentence when the input's sample format had to be replaced.
+int chooseOutputFormat(const std::string& path, const std::string& type, int requestedSubtype, int inputFormat,
+                       int channels, int sampleRate, std::string* note);
 
 // The extensions chooseOutputFormat knows, for messages and help.
 std::string writableExtensions();

@@ -8,8 +8,11 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <iterator>
+#include <numeric>
+#include <strings.h>
 
 namespace kestrune
 {
@@ -24,7 +27,11 @@ const char* const kProgramDescription =
     "and 2 outputs), loaded from its module exactly as a host loads it.";
 
 const char* const kFooter =
-    "Exit codes: 0 success, 1 a file, format or plug-in problem, 2 a mistake on the command line.\n"
+    "Files: '-' names standard input or output (give -t TYPE for output); progress, notes and warnings go to "
+    "standard error.\n"
+    "Options may be given again: the last value counts.\n"
+    "Exit codes: 0 success, 1 a processing error (a file, a format, the plug-in, a full disk), 2 a mistake on the "
+    "command line, 130 interrupted by Ctrl-C (128 + the number of another signal that ended it).\n"
     "Run 'kestrune COMMAND --help' for the options of a command.";
 
 const char* const kGainHelp =
@@ -36,15 +43,54 @@ const char* const kGainHelp =
 
 const char* const kRenderDataHelp =
     "--data writes the numbers behind the picture as CSV: lines '# title: ...', '# settings: ...', "
-    "'# threshold_db: ...', '# keyed_by_sidechain: 0|1' and '# gain: probe|ratio|none', then the columns "
+    "'# threshold_db: ...', '# keyed_by_sidechain: 0|1', '# gain: probe|ratio|none', '# start_s: ...' and "
+    "'# end_s: ...' (the stretch drawn), then the columns "
     "time_s, input_min, input_max, key_min, key_max, output_min, output_max (peak envelopes per pixel column, "
     "full scale 1.0) and gain_db (the smallest gain in the column, nan where none is known). plot.py, installed "
-    "in share/kestrune, draws it: python3 plot.py DATA.csv PICTURE.png.";
+    "in share/kestrune, draws it: python3 plot.py [--size WxH] DATA.csv PICTURE.png|svg|pdf.";
 
 const char* const kCurveDataHelp =
     "--data writes the numbers behind the picture as CSV: lines '# title: ...', '# settings: ...' and "
     "'# threshold_db: ...', then the columns input_db, steady_db (output level of the square wave), sine_db "
     "(output peak of the sine) and ideal_db (the hard-knee line, nan for other effects).";
+
+// "--ratio: 'abc' is not a number", in place of the parser's wording.
+const CLI::Validator kNumber(
+    [](std::string& text) {
+        char* end = nullptr;
+        std::strtod(text.c_str(), &end);
+        return text.empty() || *end != 0 ? "'" + text + "' is not a number" : std::string();
+    },
+    "", "number");
+
+// " (did you mean NAME?)" for the name nearest to word, within two edits; "" when none is.
+std::string didYouMean(const std::string& word, const std::vector<std::string>& names)
+{
+    std::string best;
+    std::size_t bestDistance = 3;
+    for (const std::string& name : names)
+    {
+        std::vector<std::size_t> row(name.size() + 1);  // Levenshtein, one row at a time
+        std::iota(row.begin(), row.end(), std::size_t{0});
+        for (std::size_t i = 1; i <= word.size(); ++i)
+        {
+            std::size_t diagonal = row[0];
+            row[0] = i;
+            for (std::size_t j = 1; j <= name.size(); ++j)
+            {
+                const std::size_t above = row[j];
+                row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (word[i - 1] != name[j - 1] ? 1 : 0)});
+                diagonal = above;
+            }
+        }
+        if (row.back() < bestDistance)
+        {
+            bestDistance = row.back();
+            best = name;
+        }
+    }
+    return best.empty() ? std::string() : " (did you mean " + best + "?)";
+}
 
 // "attack time in ms": the meaning, with the unit unless it already names it.
 std::string meaningWithUnit(const KestruneParameterInfo& info)
@@ -79,43 +125,64 @@ void addParameterOptions(CLI::App& command, Options& options, std::vector<std::s
             .add_option(flagOf(info), options.parameters.engineering[index],
                         meaningWithUnit(info) + ", " + rangeText(info) + " (default " +
                             formatValue(engineeringFromNormalised(index, parameterDefault(index))) + ")")
-            ->type_name(typeName);
+            ->type_name(typeName)
+            ->check(kNumber);
     }
     command.add_option("--param", assignments,
-                       "set the parameter called NAME to the normalised VALUE, 0..1; works for any effect and comes "
-                       "after the options above (quote names with blanks: --param 'use SC=1')")
+                       "set the parameter called NAME (in any case) to the normalised VALUE, 0..1; works for any "
+                       "effect, may be given many times and comes after the options above (quote names with blanks: "
+                       "--param 'use SC=1')")
         ->type_name("NAME=VALUE")
-        ->allow_extra_args(false);
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
 }
 
 void addCommonOptions(CLI::App& command, Options& options)
 {
     command.add_option("--plugin", options.plugin,
-                       "VST 2.4 module to load instead of the built Kestrune.so (an effect with 2 or 4 inputs and "
-                       "2 outputs)")
+                       "VST 2.4 module to load instead of the built Kestrune.so: an effect with 2 outputs and 2 "
+                       "inputs (no sidechain), 3 (a mono sidechain, which a stereo one is mixed down to) or 4")
         ->type_name("PATH");
     command.add_flag("-q,--quiet", options.quiet,
-                     "no progress bar and no notes on standard error (the bar appears only on a terminal and for "
-                     "more than 10 s of audio)");
+                     "no progress bar and no notes on standard error, only errors and warnings (the bar appears "
+                     "only on a terminal and for more than 10 s of audio)");
 }
 
-// What render and plot share: the input, its key, the parameters and the blocks.
+// What the pictures of plot, render --plot and curve share.
+void addPictureOptions(CLI::App& command, Options& options)
+{
+    command.add_option("--size", options.size, "size of the picture in pixels, e.g. 1920x1080")
+        ->type_name("WxH");
+    command.add_option("--data", options.data, "also write the numbers behind the picture, see below")
+        ->type_name("FILE.csv");
+}
+
+// What render and plot share: the input, its key, the parameters, the blocks and the picture.
 void addRenderOptions(CLI::App& command, Options& options, std::vector<std::string>& assignments)
 {
-    command.add_option("input", options.input, "audio file to process (mono or stereo)")
+    command.add_option("input", options.input, "audio file to process (mono or stereo), '-' for standard input")
         ->required()
         ->type_name("INPUT");
     command.add_option("--sidechain", options.sidechain,
-                       "key the compressor from FILE (mono or stereo) on inputs 3 and 4 and switch 'use SC' on; a "
-                       "shorter file is padded with silence, a longer one cut, another sample rate resampled")
+                       "key the compressor from FILE (mono or stereo) on the sidechain inputs and switch 'use SC' on; "
+                       "a shorter file is padded with silence (with a note), a longer one cut, another sample rate "
+                       "resampled")
         ->type_name("FILE");
     addParameterOptions(command, options, assignments);
     command.add_option("--block", options.blockSize,
                        "frames per processing block, 1..65536 (default 512); the output does not depend on it")
         ->type_name("N")
+        ->check(kNumber)
         ->check(CLI::Range(1, 65536));
-    command.add_option("--data", options.data, "also write the numbers behind the picture, see below")
-        ->type_name("FILE.csv");
+    command.add_option("--start", options.start, "draw from this time on (the render still starts at 0)")
+        ->type_name("SECONDS")
+        ->check(kNumber)
+        ->check(CLI::NonNegativeNumber);
+    command.add_option("--end", options.end, "draw up to this time (default: the end)")
+        ->type_name("SECONDS")
+        ->check(kNumber)
+        ->check(CLI::PositiveNumber);
+    addPictureOptions(command, options);
     addCommonOptions(command, options);
 }
 
@@ -139,13 +206,27 @@ std::pair<std::string, float> parseAssignment(const std::string& assignment)
 
 std::optional<Options> parseCommandLine(int argc, char** argv)
 {
+    const std::vector<std::string> commands(std::begin(kCommandNames), std::end(kCommandNames));
+    for (int i = 1; i < argc; ++i)
+    {
+        const std::string word = argv[i];
+        if (word.rfind('-', 0) == 0)
+            continue;  // the top level has options without values only
+        if (std::find(commands.begin(), commands.end(), word) == commands.end())
+            throw UsageError("unknown command '" + word + "'" + didYouMean(word, commands));
+        break;
+    }
+
     Options options;
     std::vector<std::string> assignments;
+    const std::string version = std::string("kestrune ") + KESTRUNE_VERSION;
     CLI::App app(kProgramDescription, "kestrune");
-    app.set_version_flag("--version", std::string("kestrune ") + KESTRUNE_VERSION);
+    app.set_version_flag("-V,--version", version);
     app.require_subcommand(1);
     app.footer(kFooter);
     app.set_help_all_flag("--help-all", "print the help of every command");
+    // A repeated option takes its last value, as in sox and most tools; subcommands inherit this.
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
 
     CLI::App& info = *app.add_subcommand(
         "info", "Show what a host sees: names, vendor, version, category, unique ID, inputs and outputs, flags, "
@@ -157,35 +238,45 @@ std::optional<Options> parseCommandLine(int argc, char** argv)
     CLI::App& render = *app.add_subcommand(
         "render",
         "Run INPUT through the effect at its own sample rate and write OUTPUT. Every format libsndfile reads "
-        "is accepted (WAV, AIFF, FLAC, OGG, ...); OUTPUT's extension picks its format and the input's sample "
+        "is accepted (WAV, AIFF, FLAC, OGG, ...); OUTPUT's extension, or -t, picks its format and the input's sample "
         "format is kept unless --format says otherwise (float WAV keeps every bit). Mono files feed both "
         "channels and mono input is written back as mono.");
-    render.add_option("-o,--output", options.output, "file to write (never one of the inputs)")
+    render.add_option("-o,--output", options.output, "file to write (never one of the inputs), '-' for standard output")
         ->required()
         ->type_name("OUTPUT");
+    render.add_option("-t,--type", options.type,
+                      "format of OUTPUT by its usual extension, e.g. wav, flac, ogg, mp3, for standard output or a "
+                      "name without that extension")
+        ->type_name("TYPE");
     render.add_option("--format", options.format,
                       "sample format of OUTPUT: " + CLI::detail::join(sampleFormatNames(), ", ") +
-                          " (default: the input's when OUTPUT's format can hold it)")
+                          ", as far as OUTPUT's format takes it (default: the input's when it can)")
         ->type_name("FORMAT")
         ->check(CLI::IsMember(sampleFormatNames()));
     render.add_option("--plot", options.picture, "also draw the render as with 'kestrune plot'")
-        ->type_name("FILE.png");
+        ->type_name("PICTURE");
     addRenderOptions(render, options, assignments);
     render.footer(std::string(kRenderDataHelp) +
                   "\n\nExamples:\n"
                   "  kestrune render vocal.wav -o vocal-comp.wav --threshold -24 --ratio 4 --attack 5 --release 120\n"
                   "  kestrune render pad.flac -o pad-ducked.flac --sidechain kick.wav --threshold -30 --ratio 8\n"
-                  "  kestrune render in.wav -o out.wav --param Ratio=0.5 --plugin other-effect.so");
+                  "  kestrune render in.wav -o out.wav --param ratio=0.5 --plugin other-effect.so\n"
+                  "  sox in.flac -t wav - | kestrune render - -o - -t wav --ratio 4 --threshold -20 | sox - out.flac");
 
     CLI::App& plot = *app.add_subcommand(
         "plot",
         "Render INPUT without writing audio and draw one picture: input and output waveforms (peak envelopes per "
-        "pixel column), the sidechain key when there is one, and the gain reduction in dB over time as the "
-        "effect applied it, with the threshold marked.");
-    plot.add_option("-o,--output", options.picture, "PNG file to write")->required()->type_name("FILE.png");
+        "pixel column; the input outlined behind the output), the key that the compressor compared with its "
+        "threshold in dBFS (the sidechain, or the input itself) with the threshold line, and the gain reduction in "
+        "dB over time as the effect applied it. The picture's extension picks PNG, SVG or PDF.");
+    plot.add_option("-o,--output", options.picture, "picture to write: FILE.png, FILE.svg or FILE.pdf")
+        ->required()
+        ->type_name("PICTURE");
     addRenderOptions(plot, options, assignments);
     plot.footer(std::string(kGainHelp) + "\n\n" + kRenderDataHelp +
-                "\n\nExample: kestrune plot pad.wav --sidechain kick.wav --threshold -30 --ratio 8 -o ducking.png");
+                "\n\nExamples:\n"
+                "  kestrune plot pad.wav --sidechain kick.wav --threshold -30 --ratio 8 -o ducking.png\n"
+                "  kestrune plot pad.wav --sidechain kick.wav --threshold -30 --start 4 --end 6 -o zoom.svg");
 
     CLI::App& curve = *app.add_subcommand(
         "curve",
@@ -193,10 +284,11 @@ std::optional<Options> parseCommandLine(int argc, char** argv)
         "draw it beside the ideal hard-knee line. Each level is a steady 1 kHz square wave (constant magnitude, "
         "so a peak detector sees a steady key) played from rest until the envelope has settled; a 1 kHz sine is "
         "measured too and shows the detector's ripple.");
-    curve.add_option("-o,--output", options.picture, "PNG file to write")->required()->type_name("FILE.png");
+    curve.add_option("-o,--output", options.picture, "picture to write: FILE.png, FILE.svg or FILE.pdf")
+        ->required()
+        ->type_name("PICTURE");
     addParameterOptions(curve, options, assignments);
-    curve.add_option("--data", options.data, "also write the numbers behind the picture, see below")
-        ->type_name("FILE.csv");
+    addPictureOptions(curve, options);
     addCommonOptions(curve, options);
     curve.footer(std::string(kCurveDataHelp) + "\n\nExample: kestrune curve --threshold -30 --ratio 4 -o curve.png");
 
@@ -211,6 +303,12 @@ std::optional<Options> parseCommandLine(int argc, char** argv)
     addCommonOptions(demo, options);
     demo.footer("Example: kestrune demo -o demo-out");
 
+    for (CLI::App* command : app.get_subcommands({}))
+    {
+        command->set_version_flag("-V,--version", version);
+        command->allow_extras();  // told below, in this program's words
+    }
+
     try
     {
         app.parse(argc, argv);
@@ -220,14 +318,37 @@ std::optional<Options> parseCommandLine(int argc, char** argv)
         app.exit(success);
         return std::nullopt;
     }
+    catch (const CLI::RequiredError& error)
+    {
+        if (app.get_subcommands().empty())
+            throw UsageError("no command given: say one of " + CLI::detail::join(commands, ", "));
+        throw UsageError(error.what());
+    }
     catch (const CLI::ParseError& error)
     {
         throw UsageError(error.what());
     }
 
-    const std::string name = app.get_subcommands().front()->get_name();
-    options.command = static_cast<Command>(std::find(std::begin(kCommandNames), std::end(kCommandNames), name) -
-                                           std::begin(kCommandNames));
+    CLI::App& command = *app.get_subcommands().front();
+    const std::vector<std::string> extras = command.remaining();
+    const auto unknownOption = std::find_if(extras.begin(), extras.end(),
+                                            [](const std::string& word) { return word.size() > 1 && word[0] == '-'; });
+    if (unknownOption != extras.end())
+    {
+        std::vector<std::string> names;
+        for (const CLI::Option* option : command.get_options())
+        {
+            for (const std::string& name : option->get_lnames())
+                names.push_back("--" + name);
+        }
+        const std::string word = unknownOption->substr(0, unknownOption->find('='));
+        throw UsageError(command.get_name() + ": unknown option " + word + didYouMean(word, names));
+    }
+    if (!extras.empty())
+        throw UsageError(command.get_name() + ": unexpected argument '" + extras.front() + "'");
+
+    options.command = static_cast<Command>(std::find(commands.begin(), commands.end(), command.get_name()) -
+                                           commands.begin());
     for (int index = 0; index < kNumParameters; ++index)
     {
         const std::optional<float>& value = options.parameters.engineering[index];
@@ -237,6 +358,14 @@ std::optional<Options> parseCommandLine(int argc, char** argv)
     }
     for (const std::string& assignment : assignments)
         options.parameters.assignments.push_back(parseAssignment(assignment));
+    if (options.end >= 0.0 && options.end <= options.start)
+        throw UsageError("--end " + formatValue(options.end) + " must lie after --start " + formatValue(options.start));
+    unsigned width = 0, height = 0;
+    char rest = 0;
+    if (!options.size.empty() &&
+        (std::sscanf(options.size.c_str(), "%ux%u%c", &width, &height, &rest) != 2 || width < 200 || height < 200 ||
+         width > 10000 || height > 10000))
+        throw UsageError("--size " + options.size + ": give WIDTHxHEIGHT in pixels, each 200..10000, e.g. 1600x900");
     return options;
 }
 
@@ -267,11 +396,18 @@ std::vector<ParameterSetting> resolveParameters(const ParameterOptions& options,
         }
     }
 
+    khost::PluginInstance& instance = effect.instance();
     for (const auto& [name, value] : options.assignments)
     {
+        VstInt32 found = -1;
+        for (VstInt32 index = 0; index < instance.numParameters() && found < 0; ++index)
+        {
+            if (::strcasecmp(instance.parameterName(index).c_str(), name.c_str()) == 0)
+                found = index;
+        }
         try
         {
-            settings.push_back({effect.instance().parameterIndex(name), value});
+            settings.push_back({found >= 0 ? found : instance.parameterIndex(name), value});
         }
         catch (const khost::HostError& error)
         {

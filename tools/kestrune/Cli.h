@@ -41,9 +41,13 @@ struct Options
     bool quiet = false;
     std::string input;
     std::string sidechain;
-    std::string output;   // render: the audio file
-    std::string picture;  // render --plot, plot -o, curve -o: the PNG
+    std::string output;   // render: the audio file, "-" for standard output
+    std::string type;     // -t: the output's format by its usual extension, e.g. "wav"
+    std::string picture;  // render --plot, plot -o, curve -o: PNG, SVG or PDF
     std::string data;     // --data: the numbers behind the picture as CSV
+    std::string size;     // --size: the picture's WIDTHxHEIGHT in pixels, empty for the default
+    double start = 0.0;   // --start and --end: the stretch drawn, in seconds; end < 0 for the end
+    double end = -1.0;
     std::string format;
     std::string folder = "demo-out";
     int blockSize = 512;

@@ -301,7 +301,7 @@ void runDemo(const Options& options)
         writers.push_back(std::make_unique<AudioWriter>(inFolder(std::string(render.name) + ".wav"), wavFloat, 2,
                                                         signals.sampleRate));
         LevelMeter meter;
-        EnvelopeRecorder recorder(main.frames(), signals.sampleRate);
+        EnvelopeRecorder recorder(0, main.frames(), signals.sampleRate);
         renderer.run(main, feed.get(), writers.back().get(), {&meter, &recorder});
         mainLevel = meter.input();
 

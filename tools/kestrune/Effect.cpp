@@ -116,9 +116,10 @@ Effect::Effect(std::shared_ptr<khost::PluginModule> module) try : m_module(modul
 {
     const VstInt32 inputs = m_instance.numInputs();
     const VstInt32 outputs = m_instance.numOutputs();
-    if ((inputs != 2 && inputs != 4) || outputs != 2)
+    if (inputs < 2 || inputs > 4 || outputs != 2)
         throw ToolError(modulePath() + ": the effect has " + std::to_string(inputs) + " inputs and " +
-                        std::to_string(outputs) + " outputs; kestrune drives effects with 2 or 4 inputs and 2 outputs");
+                        std::to_string(outputs) + " outputs; kestrune drives effects with 2, 3 or 4 inputs and 2 "
+                        "outputs");
     m_instance.open();
 
     m_kestruneParameters = m_instance.numParameters() >= VAZiro::kNumParameters;
@@ -179,7 +180,8 @@ void Effect::describe(std::ostream& out)
     line("Vendor version", std::to_string(effect.dispatch(effGetVendorVersion)));
     line("Category", std::to_string(category) + " (" + categoryName(category) + ")");
     line("Unique ID", characters.empty() ? std::string(hexId) : "'" + characters + "' (" + hexId + ")");
-    line("Inputs", std::to_string(effect.numInputs()) + (hasSidechainInputs() ? " (main L/R, sidechain L/R)" : ""));
+    const char* const layouts[] = {" (main L/R)", " (main L/R, mono sidechain)", " (main L/R, sidechain L/R)"};
+    line("Inputs", std::to_string(effect.numInputs()) + layouts[effect.numInputs() - 2]);
     line("Outputs", std::to_string(effect.numOutputs()));
     line("Flags", std::to_string(effect.flags()) + " (" + flagNames(effect.flags()) + ")");
     line("Programs", std::to_string(effect.numPrograms()) + ", current: " + effect.queryText(effGetProgramName));

@@ -28,7 +28,7 @@ class Effect
 {
 public:
     // Creates an instance and opens it. Throws ToolError for a record with bad magic and for a
-    // layout other than 2 or 4 inputs with 2 outputs.
+    // layout other than 2, 3 or 4 inputs with 2 outputs.
     explicit Effect(std::shared_ptr<khost::PluginModule> module);
 
     khost::PluginInstance& instance() { return m_instance; }
@@ -37,8 +37,8 @@ public:
     // The effect's own name (opcode effGetEffectName), or the module's file name when it has none.
     std::string name();
 
-    // Inputs 3 and 4 take a sidechain.
-    bool hasSidechainInputs() const { return m_instance.numInputs() == 4; }
+    // Input 3 takes a mono sidechain, or inputs 3 and 4 a stereo one.
+    bool hasSidechainInputs() const { return m_instance.numInputs() > 2; }
     // The first six parameters carry Kestrune's names, so its table of mappings applies to them.
     bool hasKestruneParameters() const { return m_kestruneParameters; }
     void apply(const std::vector<ParameterSetting>& settings);

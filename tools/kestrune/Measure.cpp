@@ -63,9 +63,9 @@ double LevelMeter::maxGainReductionDb() const
 
 // --- envelopes -----------------------------------------------------------------------------------
 
-EnvelopeRecorder::EnvelopeRecorder(std::int64_t totalFrames, int sampleRate)
-    : m_total(std::max<std::int64_t>(totalFrames, 1)), m_sampleRate(sampleRate),
-      m_columns(static_cast<std::size_t>(std::min<std::int64_t>(kColumns, m_total)),
+EnvelopeRecorder::EnvelopeRecorder(std::int64_t first, std::int64_t end, int sampleRate)
+    : m_first(first), m_end(std::max(end, first + 1)), m_sampleRate(sampleRate),
+      m_columns(static_cast<std::size_t>(std::min<std::int64_t>(kColumns, m_end - m_first)),
                 Column{0, 0, 0, 0, 0, 0, kNaN, false})
 {
 }
@@ -75,8 +75,9 @@ void EnvelopeRecorder::observe(const RenderBlock& block)
     const std::int64_t columnCount = static_cast<std::int64_t>(m_columns.size());
     for (std::size_t i = 0; i < block.frames; ++i, ++m_position)
     {
-        // A file may hold more frames than its header said; they go to the last column.
-        const std::int64_t index = std::min(m_position * columnCount / m_total, columnCount - 1);
+        if (m_position < m_first || m_position >= m_end)
+            continue;
+        const std::int64_t index = (m_position - m_first) * columnCount / (m_end - m_first);
         Column& column = m_columns[static_cast<std::size_t>(index)];
         const float input[2] = {block.inputLeft[i], block.inputRight[i]};
         const float key[2] = {block.keyLeft[i], block.keyRight[i]};
@@ -118,9 +119,15 @@ std::string describeSettings(Effect& effect)
         }
         else
         {
-            const std::string label = instance.parameterLabel(index);
-            words = instance.parameterName(index) + " " + instance.parameterDisplay(index) +
-                    (label.empty() ? "" : " " + label);
+            // Effects pad their texts with blanks.
+            for (std::string text : {instance.parameterName(index), instance.parameterDisplay(index),
+                                     instance.parameterLabel(index)})
+            {
+                text.erase(text.find_last_not_of(' ') + 1);
+                text.erase(0, text.find_first_not_of(' '));
+                if (!text.empty())
+                    words += (words.empty() ? "" : " ") + text;
+            }
         }
         if (!words.empty())
             settings += (settings.empty() ? "" : ", ") + words;

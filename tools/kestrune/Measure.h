@@ -44,13 +44,13 @@ private:
 };
 
 // Peak envelopes per pixel column of input, key and output (minimum and maximum over both
-// channels) and the smallest gain in each column.
+// channels) and the smallest gain in each column, for the frames from first up to end.
 class EnvelopeRecorder : public RenderObserver
 {
 public:
     static constexpr int kColumns = 1600;
 
-    EnvelopeRecorder(std::int64_t totalFrames, int sampleRate);
+    EnvelopeRecorder(std::int64_t first, std::int64_t end, int sampleRate);
     void observe(const RenderBlock& block) override;
 
     struct Column
@@ -60,11 +60,12 @@ public:
         bool used;
     };
     const std::vector<Column>& columns() const { return m_columns; }
-    std::int64_t framesSeen() const { return m_position; }
-    int sampleRate() const { return m_sampleRate; }
+    double startSeconds() const { return static_cast<double>(m_first) / m_sampleRate; }
+    double endSeconds() const { return static_cast<double>(m_end) / m_sampleRate; }
 
 private:
-    std::int64_t m_total;
+    std::int64_t m_first;
+    std::int64_t m_end;
     int m_sampleRate;
     std::int64_t m_position = 0;
     std::vector<Column> m_columns;

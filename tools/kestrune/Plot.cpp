@@ -94,16 +94,16 @@ RenderPicture describeRender(Effect& effect, const Renderer& renderer, std::stri
     return picture;
 }
 
-PlotFiles::PlotFiles(const std::string& png, const std::string& csv) : m_keepCsv(!csv.empty())
+PlotFiles::PlotFiles(const std::string& file, const std::string& csv) : m_keepCsv(!csv.empty())
 {
-    if (!png.empty())
-        m_png = std::make_unique<AtomicFile>(png);
-    m_csv = std::make_unique<AtomicFile>(m_keepCsv ? csv : png + ".csv");
+    if (!file.empty())
+        m_picture = std::make_unique<AtomicFile>(file);
+    m_csv = std::make_unique<AtomicFile>(m_keepCsv ? csv : file + ".csv");
 }
 
-PlotFiles::PlotFiles(const std::string& png, const std::string& csv, const EnvelopeRecorder& recorder,
+PlotFiles::PlotFiles(const std::string& file, const std::string& csv, const EnvelopeRecorder& recorder,
                      const RenderPicture& picture)
-    : PlotFiles(png, csv)
+    : PlotFiles(file, csv)
 {
     const char* gain = picture.gain == GainMeasurement::Probe   ? "probe"
                        : picture.gain == GainMeasurement::Ratio ? "ratio"
@@ -112,17 +112,18 @@ PlotFiles::PlotFiles(const std::string& png, const std::string& csv, const Envel
                                {"settings", picture.settings},
                                {"threshold_db", picture.hasThreshold ? number(picture.thresholdDb) : "nan"},
                                {"keyed_by_sidechain", picture.keyedBySidechain ? "1" : "0"},
-                               {"gain", gain}}) +
+                               {"gain", gain},
+                               {"start_s", number(recorder.startSeconds())},
+                               {"end_s", number(recorder.endSeconds())}}) +
                        "time_s,input_min,input_max,key_min,key_max,output_min,output_max,gain_db\n";
     const auto& columns = recorder.columns();
-    const double frames = static_cast<double>(std::max<std::int64_t>(recorder.framesSeen(), 1));
+    const double width = (recorder.endSeconds() - recorder.startSeconds()) / static_cast<double>(columns.size());
     for (std::size_t c = 0; c < columns.size(); ++c)
     {
         const EnvelopeRecorder::Column& column = columns[c];
         if (!column.used)
             continue;
-        const double time = frames * (static_cast<double>(c) + 0.5) / static_cast<double>(columns.size()) /
-                            recorder.sampleRate();
+        const double time = recorder.startSeconds() + width * (static_cast<double>(c) + 0.5);
         for (const double value : {time, double(column.inputMin), double(column.inputMax), double(column.keyMin),
                                    double(column.keyMax), double(column.outputMin), double(column.outputMax)})
             text += number(value) + ",";
@@ -131,8 +132,8 @@ PlotFiles::PlotFiles(const std::string& png, const std::string& csv, const Envel
     write(text);
 }
 
-PlotFiles::PlotFiles(const std::string& png, const std::string& csv, const CurvePicture& picture)
-    : PlotFiles(png, csv)
+PlotFiles::PlotFiles(const std::string& file, const std::string& csv, const CurvePicture& picture)
+    : PlotFiles(file, csv)
 {
     std::string text = header({{"title", picture.title},
                                {"settings", picture.settings},
@@ -153,21 +154,24 @@ void PlotFiles::write(const std::string& text)
 
 void PlotFiles::commit()
 {
-    if (m_png)
-        m_png->commit();
+    if (m_picture)
+        m_picture->commit();
     if (m_keepCsv)
         m_csv->commit();
 }
 
-void drawPlots(const std::vector<const PlotFiles*>& plots)
+void drawPlots(const std::vector<const PlotFiles*>& plots, const std::string& size)
 {
     std::vector<std::string> words = {"", plotScript()};
+    if (!size.empty())
+        words.insert(words.end(), {"--size", size});
+    const std::size_t options = words.size();
     for (const PlotFiles* plot : plots)
     {
         if (plot->drawn())
-            words.insert(words.end(), {plot->m_csv->temporaryPath(), plot->m_png->temporaryPath()});
+            words.insert(words.end(), {plot->m_csv->temporaryPath(), plot->m_picture->temporaryPath()});
     }
-    if (words.size() == 2)
+    if (words.size() == options)
         return;
     std::string lacking;
     for (const std::string& python : interpreters())

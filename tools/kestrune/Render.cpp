@@ -149,8 +149,6 @@ void Renderer::run(FrameSource& main, SidechainFeed* sidechain, AudioWriter* out
 {
     const std::size_t block = static_cast<std::size_t>(m_settings.blockSize);
     const float sampleRate = static_cast<float>(main.sampleRate());
-    if (sidechain != nullptr && !m_effect.hasSidechainInputs())
-        throw ToolError(m_effect.modulePath() + ": the effect has 2 inputs; a sidechain needs one with 4");
 
     m_effect.apply(m_settings.parameters);
     m_effect.start(sampleRate, m_settings.blockSize);
@@ -183,7 +181,12 @@ void Renderer::run(FrameSource& main, SidechainFeed* sidechain, AudioWriter* out
             break;
         const VstInt32 count = static_cast<VstInt32>(frames);
         if (sidechain != nullptr)
+        {
             sidechain->read(sideLeft.data(), sideRight.data(), frames);
+            if (m_effect.instance().numInputs() == 3)  // a mono sidechain input hears both sides
+                for (std::size_t i = 0; i < frames; ++i)
+                    sideLeft[i] = sideRight[i] = 0.5f * (sideLeft[i] + sideRight[i]);
+        }
         else  // an effect may write into its inputs: fresh silence every block
             for (std::vector<float>* side : {&sideLeft, &sideRight})
                 std::fill(side->begin(), side->end(), 0.0f);

@@ -1,11 +1,14 @@
 #include "Subprocess.h"
 
+#include "Cleanup.h"
+
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <system_error>
@@ -31,8 +34,20 @@ Subprocess::Subprocess(const std::vector<std::string>& words, int out, int err)
     for (const std::string& word : words)
         argv.push_back(const_cast<char*>(word.c_str()));
     argv.push_back(nullptr);
-    const int error = ::posix_spawnp(&m_pid, argv[0], &actions, nullptr, argv.data(), environ);
+    // Signals wait until the child is registered, so that a handler never misses it; the child
+    // starts with the signal mask of before.
+    sigset_t all, previous;
+    sigfillset(&all);
+    ::pthread_sigmask(SIG_BLOCK, &all, &previous);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+    posix_spawnattr_setsigmask(&attributes, &previous);
+    const int error = ::posix_spawnp(&m_pid, argv[0], &actions, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
+    registerChild(error == 0 ? m_pid : -1);
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     if (error != 0)
     {
         m_pid = -1;
@@ -45,9 +60,14 @@ int Subprocess::wait()
     int status = 0;
     if (m_pid < 0)
         return m_exitCode;
-    while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR)
+    // The child is reaped only once it is no longer registered: a signal handler that stops it
+    // meanwhile finds an ended child, never another process under a reused number.
+    siginfo_t ended{};
+    while (::waitid(P_PID, static_cast<id_t>(m_pid), &ended, WEXITED | WNOWAIT) < 0 && errno == EINTR)
     {
     }
+    registerChild(-1);
+    ::waitpid(m_pid, &status, 0);
     m_pid = -1;
     m_exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     m_signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;

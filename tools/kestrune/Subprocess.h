@@ -1,5 +1,5 @@
 // Another program run to its end: kestrune runs Python to draw, the tests run kestrune. Started
-// with posix_spawnp, stdin from /dev/null.
+// with posix_spawnp, stdin from /dev/null; a signal that ends kestrune stops it too (Cleanup.h).
 #pragma once
 
 #include <sys/types.h>

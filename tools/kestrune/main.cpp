@@ -2,6 +2,7 @@
 // its module through the host library, draws what it did, and synthesises a demonstration.
 #include "AtomicFile.h"
 #include "AudioFile.h"
+#include "Cleanup.h"
 #include "Cli.h"
 #include "Demo.h"
 #include "Effect.h"
@@ -9,6 +10,10 @@
 #include "Render.h"
 #include "ToolError.h"
 
+#include "KestruneParameters.h"
+
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -26,35 +31,70 @@ void note(bool quiet, const std::string& text)
         std::fprintf(stderr, "kestrune: note: %s\n", text.c_str());
 }
 
+void warn(const std::string& text)
+{
+    std::fprintf(stderr, "kestrune: warning: %s\n", text.c_str());
+}
+
 std::string fileName(const std::string& path)
 {
-    return std::filesystem::path(path).filename().string();
+    return path == "-" ? "standard input" : std::filesystem::path(path).filename().string();
 }
 
-void requireExtension(const std::string& path, const char* option, const char* extension)
+std::string seconds(double value)
 {
-    if (!path.empty() && extensionOf(path) != extension)
-        throw UsageError(std::string(option) + " " + path + ": name a ." + extension + " file" +
-                         (extension == std::string("png") ? "; pictures are written as PNG" : ""));
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f s", value);
+    return text;
 }
 
-// Every output of a run: none may be an input or another output.
+void requireExtension(const std::string& path, const char* option, const std::vector<std::string>& extensions)
+{
+    if (!path.empty() && std::find(extensions.begin(), extensions.end(), extensionOf(path)) == extensions.end())
+        throw UsageError(std::string(option) + " " + path + ": name a ." + extensions[0] + " file" +
+                         (extensions.size() > 1 ? "; pictures are PNG, SVG or PDF by their extension" : ""));
+}
+
+void requirePicture(const std::string& path, const char* option)
+{
+    requireExtension(path, option, {std::begin(kPictureExtensions), std::end(kPictureExtensions)});
+}
+
+// Every output of a run: none may be an input or another output ("-" is a stream, not a file).
 void checkOutputs(const std::vector<std::string>& outputs, const std::vector<std::string>& inputs)
 {
     for (std::size_t i = 0; i < outputs.size(); ++i)
     {
+        if (outputs[i].empty() || outputs[i] == "-")
+            continue;
         std::error_code error;
         for (const std::string& input : inputs)
         {
-            if (!outputs[i].empty() && !input.empty() && std::filesystem::equivalent(outputs[i], input, error))
+            if (!input.empty() && input != "-" && std::filesystem::equivalent(outputs[i], input, error))
                 throw UsageError("refusing to write " + outputs[i] + " over the input file " + input);
         }
         for (std::size_t j = 0; j < i; ++j)
         {
-            if (!outputs[i].empty() && outputs[i] == outputs[j])
+            if (outputs[i] == outputs[j])
                 throw UsageError("two outputs cannot both be " + outputs[i]);
         }
     }
+}
+
+// Settings of Kestrune that leave the audio as it is, and a switch that keys it from silence.
+void adviseOnSettings(Effect& effect, const std::vector<ParameterSetting>& settings, bool keyFile, bool quiet)
+{
+    if (!effect.hasKestruneParameters())
+        return;
+    effect.apply(settings);
+    if (effect.engineering(VAZiro::kUseSidechain) != 0.0f && !keyFile)
+        warn("'use SC' is on without a --sidechain file: the compressor is keyed by silence and leaves the audio "
+             "as it is");
+    else if (effect.engineering(VAZiro::kRatio) == 1.0f && effect.engineering(VAZiro::kMakeup) == 0.0f)
+        note(quiet, "ratio 1:1 and 0 dB makeup leave the audio as it is; compress with e.g. --ratio 4 --threshold -20");
+    else if (effect.engineering(VAZiro::kRatio) > 1.0f && effect.engineering(VAZiro::kThreshold) == 0.0f)
+        note(quiet, "with the threshold at 0 dBFS only peaks above full scale are compressed; lower it, e.g. "
+                    "--threshold -20");
 }
 
 void runInfo(const Options& options)
@@ -68,8 +108,12 @@ void runRender(const Options& options)
 {
     const bool writesAudio = !options.output.empty();
     const bool records = !options.picture.empty() || !options.data.empty();
-    requireExtension(options.picture, writesAudio ? "--plot" : "-o", "png");
-    requireExtension(options.data, "--data", "csv");
+    requirePicture(options.picture, writesAudio ? "--plot" : "-o");
+    requireExtension(options.data, "--data", {"csv"});
+    if (!records && (options.start != 0.0 || options.end >= 0.0))
+        throw UsageError("--start and --end choose the stretch that is drawn; give --plot");
+    if (options.input == "-" && options.sidechain == "-")
+        throw UsageError("the input and the sidechain cannot both come from standard input");
     checkOutputs({options.output, options.picture, options.data}, {options.input, options.sidechain});
 
     AudioReader input(options.input, "input");
@@ -78,17 +122,43 @@ void runRender(const Options& options)
         sidechain = std::make_unique<AudioReader>(options.sidechain, "sidechain");
 
     int format = 0;
+    std::unique_ptr<AudioWriter> writer;
     if (writesAudio)
     {
         std::string formatNote;
-        format = chooseOutputFormat(options.output, options.format.empty() ? 0 : sampleFormatFromName(options.format),
-                                    input.format(), input.channels(), input.sampleRate(), &formatNote);
+        format = chooseOutputFormat(options.output, options.type,
+                                    options.format.empty() ? 0 : sampleFormatFromName(options.format), input.format(),
+                                    input.channels(), input.sampleRate(), &formatNote);
         if (!formatNote.empty())
             note(options.quiet, formatNote);
+        writer = std::make_unique<AudioWriter>(options.output, format, input.channels(), input.sampleRate());
+    }
+
+    // The stretch drawn, in frames.
+    const double rate = input.sampleRate();
+    std::int64_t first = 0;
+    std::int64_t end = input.frames();
+    if (records)
+    {
+        if (input.frames() < 0)
+            throw ToolError("cannot draw " + fileName(options.input) + ": the stream does not say its length "
+                            "beforehand; give a file or a WAV stream");
+        first = std::llround(options.start * rate);
+        if (first >= input.frames())
+            throw UsageError("--start " + formatValue(options.start) + " lies past the end of the input (" +
+                             seconds(input.frames() / rate) + ")");
+        if (options.end >= 0.0)
+            end = std::min<std::int64_t>(end, std::llround(options.end * rate));
+        if (options.end * rate > input.frames())
+            note(options.quiet, "the input ends at " + seconds(input.frames() / rate) + ", before --end " +
+                                    formatValue(options.end));
     }
 
     Effect effect(loadModule(options.plugin));
+    if (sidechain && !effect.hasSidechainInputs())
+        throw UsageError("--sidechain: " + effect.name() + " has 2 inputs, none for a sidechain");
     const std::vector<ParameterSetting> settings = resolveParameters(options.parameters, effect, sidechain != nullptr);
+    adviseOnSettings(effect, settings, sidechain != nullptr, options.quiet);
 
     std::unique_ptr<SidechainFeed> feed;
     if (sidechain)
@@ -97,13 +167,15 @@ void runRender(const Options& options)
         if (feed->resampled())
             note(options.quiet, "resampling the sidechain from " + std::to_string(sidechain->sampleRate()) +
                                     " Hz to the input's " + std::to_string(input.sampleRate()) + " Hz");
+        const double inputSeconds = input.frames() / rate;
+        const double keySeconds = static_cast<double>(sidechain->frames()) / sidechain->sampleRate();
+        if (input.frames() >= 0 && sidechain->frames() >= 0 && inputSeconds - keySeconds > 0.001)
+            note(options.quiet, "the sidechain lasts " + seconds(keySeconds) + " and the input " +
+                                    seconds(inputSeconds) + ": the rest is keyed by silence");
     }
 
     Renderer renderer(effect, {settings, options.blockSize, records, options.quiet, writesAudio ? "render" : "plot"});
-    std::unique_ptr<AudioWriter> writer;
-    if (writesAudio)
-        writer = std::make_unique<AudioWriter>(options.output, format, input.channels(), input.sampleRate());
-    EnvelopeRecorder recorder(input.frames(), input.sampleRate());
+    EnvelopeRecorder recorder(first, end, input.sampleRate());
     std::vector<RenderObserver*> observers;
     if (records)
         observers.push_back(&recorder);
@@ -116,7 +188,7 @@ void runRender(const Options& options)
                                   (sidechain ? " keyed by " + fileName(options.sidechain) : std::string());
         plot = std::make_unique<PlotFiles>(options.picture, options.data, recorder,
                                            describeRender(effect, renderer, title));
-        drawPlots({plot.get()});
+        drawPlots({plot.get()}, options.size);
     }
 
     if (writer)
@@ -124,7 +196,7 @@ void runRender(const Options& options)
         writer->commit();
         if (writer->clippedSamples() > 0)
             note(options.quiet, std::to_string(writer->clippedSamples()) + " samples beyond full scale were clipped in " +
-                                    options.output + " (" + describeSampleFormat(format) + ")");
+                                    displayName(options.output) + " (" + describeSampleFormat(format) + ")");
     }
     if (plot)
         plot->commit();
@@ -132,15 +204,16 @@ void runRender(const Options& options)
 
 void runCurve(const Options& options)
 {
-    requireExtension(options.picture, "-o", "png");
-    requireExtension(options.data, "--data", "csv");
+    requirePicture(options.picture, "-o");
+    requireExtension(options.data, "--data", {"csv"});
     checkOutputs({options.picture, options.data}, {});
     Effect effect(loadModule(options.plugin));
     const std::vector<ParameterSetting> settings = resolveParameters(options.parameters, effect, false);
+    adviseOnSettings(effect, settings, true, options.quiet);
     CurvePicture curve = measureTransferCurve(effect, settings, options.quiet);
     curve.title = "Static transfer curve of " + effect.name();
     PlotFiles plot(options.picture, options.data, curve);
-    drawPlots({&plot});
+    drawPlots({&plot}, options.size);
     plot.commit();
 }
 
@@ -187,7 +260,7 @@ std::string helpHint(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
-    kestrune::removeTemporaryFilesOnSignals();
+    kestrune::cleanUpOnSignals();
     try
     {
         return kestrune::run(argc, argv);

@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
 """Draws the pictures of kestrune from the CSV files it writes (kestrune plot/curve --data).
 
-    python3 plot.py DATA.csv PICTURE.png [DATA.csv PICTURE.png ...]
+    python3 plot.py [--size WIDTHxHEIGHT] DATA.csv PICTURE [DATA.csv PICTURE ...]
 
+PICTURE's extension picks the format: .png, .svg or .pdf; --size gives its size in pixels.
 A data file opens with lines "# key: value" (title, settings, threshold_db and, for a render,
-keyed_by_sidechain 0 or 1 and gain probe, ratio or none), then a header row and one row per point:
+keyed_by_sidechain 0 or 1, gain probe, ratio or none, and start_s and end_s, the stretch drawn),
+then a header row and one row per point:
 
     render: time_s,input_min,input_max,key_min,key_max,output_min,output_max,gain_db
     curve:  input_db,steady_db,sine_db,ideal_db
@@ -13,7 +15,10 @@ keyed_by_sidechain 0 or 1 and gain probe, ratio or none), then a header row and 
 Exit codes: 0 drawn, 1 failed, 3 matplotlib is missing.
 """
 import csv
+import math
+import os
 import sys
+import textwrap
 
 MISSING_MATPLOTLIB = 3
 
@@ -25,8 +30,13 @@ except ImportError:
 
 matplotlib.use("Agg")
 import matplotlib.pyplot as plt  # noqa: E402
+import matplotlib.transforms as transforms  # noqa: E402
+
+matplotlib.rcParams["svg.fonttype"] = "none"  # text stays text: searchable, and smaller
+DPI = 120
 
 INPUT_COLOUR = "#9a9a9a"
+INPUT_EDGE = "#505050"
 OUTPUT_COLOUR = "#1f5fa8"
 KEY_COLOUR = "#d9822b"
 GAIN_COLOUR = "#b3322d"
@@ -51,57 +61,67 @@ def read_data(path):
     return meta, columns
 
 
-def threshold_lines(axes, threshold_db):
-    level = 10.0 ** (threshold_db / 20.0)
-    axes.axhline(level, color=THRESHOLD_COLOUR, linestyle="--", linewidth=1.0,
-                 label="threshold %.1f dB" % threshold_db)
-    axes.axhline(-level, color=THRESHOLD_COLOUR, linestyle="--", linewidth=1.0)
+def new_figure(meta, size, default_inches, rows=1, ratios=None):
+    """A figure of size pixels (or default_inches) with the title and the settings wrapped to its width."""
+    inches = (size[0] / DPI, size[1] / DPI) if size else default_inches
+    figure, axes = plt.subplots(rows, 1, sharex=True, figsize=inches, dpi=DPI, squeeze=False, layout="constrained",
+                                gridspec_kw={"height_ratios": ratios or [1] * rows})
+    # About one character per 9 pixels at this font size; a peer's dozens of parameters wrap between
+    # settings, never inside one (textwrap breaks at ASCII blanks only, not at no-break spaces).
+    settings = ", ".join(item.replace(" ", "\u00a0") for item in meta.get("settings", "").split(", "))
+    settings = textwrap.fill(settings, width=max(40, int(inches[0] * DPI / 9)))
+    figure.suptitle("%s\n%s" % (meta.get("title", ""), settings), fontsize=10)
+    return figure, [row[0] for row in axes]
 
 
-def waveform_axes(axes, peak):
-    limit = max(1.0, peak * 1.05)
-    axes.set_ylim(-limit, limit)
-    axes.set_ylabel("amplitude")
-    axes.grid(True, alpha=0.3)
-    axes.legend(loc="upper right", fontsize="small", framealpha=0.9)
+def save(figure, path):
+    figure.savefig(path, format=os.path.splitext(path)[1][1:].lower())
+    plt.close(figure)
 
 
-def draw_render(meta, columns, png):
+def draw_render(meta, columns, path, size):
     time = columns["time_s"]
     keyed_by_sidechain = meta.get("keyed_by_sidechain") == "1"
     threshold = float(meta.get("threshold_db", "nan"))
     has_threshold = threshold == threshold
     gain_method = meta.get("gain", "none")
-    rows = 2 + (1 if keyed_by_sidechain else 0) - (1 if gain_method == "none" else 0)
-    ratios = [3] + ([2] if keyed_by_sidechain else []) + ([2] if gain_method != "none" else [])
+    show_key = keyed_by_sidechain or has_threshold
+    ratios = [3] + ([2] if show_key else []) + ([2] if gain_method != "none" else [])
+    figure, axes = new_figure(meta, size, (12, 2.4 * len(ratios) + 1.2), len(ratios), ratios)
 
-    figure, axes = plt.subplots(rows, 1, sharex=True, figsize=(12, 2.4 * rows + 1.2), dpi=120,
-                                gridspec_kw={"height_ratios": ratios}, squeeze=False)
-    axes = [row[0] for row in axes]
-    figure.suptitle("%s\n%s" % (meta.get("title", ""), meta.get("settings", "")), fontsize=11)
-
+    # The input behind, translucent and outlined, so that it shows wherever the output covers it.
     top = axes[0]
-    top.fill_between(time, columns["input_min"], columns["input_max"], color=INPUT_COLOUR, linewidth=0,
-                     label="input")
+    top.fill_between(time, columns["input_min"], columns["input_max"], color=INPUT_COLOUR, alpha=0.35, linewidth=0)
     top.fill_between(time, columns["output_min"], columns["output_max"], color=OUTPUT_COLOUR, linewidth=0,
-                     alpha=0.85, label="output")
-    if has_threshold and not keyed_by_sidechain:
-        threshold_lines(top, threshold)
+                     alpha=0.7, label="output")
+    top.plot(time, columns["input_max"], color=INPUT_EDGE, linewidth=0.6, label="input (outline)")
+    top.plot(time, columns["input_min"], color=INPUT_EDGE, linewidth=0.6)
     peak = max([abs(v) for v in columns["input_min"] + columns["input_max"] + columns["output_min"]
                 + columns["output_max"]] or [1.0])
+    limit = max(1.0, peak * 1.05)
+    top.set_ylim(-limit, limit)
+    top.set_ylabel("amplitude")
     top.set_title("input and output (peak per pixel column)", fontsize=10, loc="left")
-    waveform_axes(top, peak)
-
+    top.legend(loc="upper right", fontsize="small", framealpha=0.9)
     row = 1
-    if keyed_by_sidechain:
+
+    if show_key:
+        # In dBFS: a threshold of -30 dB would sit at +-0.03 on a linear scale, on the zero line.
         key = axes[row]
-        key.fill_between(time, columns["key_min"], columns["key_max"], color=KEY_COLOUR, linewidth=0,
-                         label="sidechain key")
+        floor = min(-60.0, 6.0 * math.floor((threshold - 24.0) / 6.0)) if has_threshold else -60.0
+        peaks = [max(abs(low), abs(high)) for low, high in zip(columns["key_min"], columns["key_max"])]
+        level = [max(floor, 20.0 * math.log10(v)) if v > 0.0 else floor for v in peaks]
+        key.fill_between(time, level, floor, color=KEY_COLOUR, alpha=0.35, linewidth=0)
+        key.plot(time, level, color=KEY_COLOUR, linewidth=0.8)
         if has_threshold:
-            threshold_lines(key, threshold)
-        key_peak = max([abs(v) for v in columns["key_min"] + columns["key_max"]] or [1.0])
-        key.set_title("sidechain key", fontsize=10, loc="left")
-        waveform_axes(key, key_peak)
+            key.axhline(threshold, color=THRESHOLD_COLOUR, linestyle="--", linewidth=1.2)
+            key.text(0.005, threshold, "threshold %.1f dBFS" % threshold, color=THRESHOLD_COLOUR, fontsize="small",
+                     va="bottom", transform=transforms.blended_transform_factory(key.transAxes, key.transData),
+                     bbox={"facecolor": "white", "alpha": 0.8, "edgecolor": "none", "pad": 1.0})
+        key.set_ylim(floor, max(3.0, max(level) + 3.0))
+        key.set_ylabel("key (dBFS)")
+        key.set_title("key: the sidechain" if keyed_by_sidechain else "key: the input itself (self-keyed)",
+                      fontsize=10, loc="left")
         row += 1
 
     if gain_method != "none":
@@ -117,19 +137,18 @@ def draw_render(meta, columns, png):
         largest = max(0.0, -lowest)  # never "-0.0"
         gain.set_title("gain reduction as applied (%s), largest %.1f dB" % (how, largest), fontsize=10, loc="left")
         gain.set_ylabel("gain (dB)")
-        gain.grid(True, alpha=0.3)
 
+    for axes_row in axes:
+        axes_row.grid(True, alpha=0.3)
     axes[-1].set_xlabel("time (s)")
-    axes[-1].set_xlim(0.0, time[-1] + time[0] if time else 1.0)
-    figure.tight_layout()
-    figure.savefig(png, format="png")
-    plt.close(figure)
+    start = float(meta.get("start_s", "0"))
+    axes[-1].set_xlim(start, float(meta.get("end_s", time[-1] if time else start + 1.0)))
+    save(figure, path)
 
 
-def draw_curve(meta, columns, png):
+def draw_curve(meta, columns, path, size):
     threshold = float(meta.get("threshold_db", "nan"))
-    figure, axes = plt.subplots(figsize=(8, 6.5), dpi=120)
-    figure.suptitle("%s\n%s" % (meta.get("title", ""), meta.get("settings", "")), fontsize=10)
+    figure, (axes,) = new_figure(meta, size, (8, 6.5))
     level = columns["input_db"]
     axes.plot(level, level, color="#cccccc", linewidth=1.0, label="unity (no compression)")
     axes.plot(level, columns["steady_db"], color=OUTPUT_COLOUR, linewidth=3.0, alpha=0.6,
@@ -148,20 +167,22 @@ def draw_curve(meta, columns, png):
     axes.set_ylabel("output level (dBFS)")
     axes.grid(True, alpha=0.3)
     axes.legend(loc="upper left", fontsize="small")
-    figure.tight_layout()
-    figure.savefig(png, format="png")
-    plt.close(figure)
+    save(figure, path)
 
 
 def main(arguments):
+    size = None
+    if arguments[:1] == ["--size"] and len(arguments) > 1:
+        size = tuple(int(n) for n in arguments[1].split("x"))
+        arguments = arguments[2:]
     if len(arguments) % 2 != 0 or not arguments:
-        sys.exit("usage: plot.py DATA.csv PICTURE.png [DATA.csv PICTURE.png ...]")
-    for data_path, png in zip(arguments[0::2], arguments[1::2]):
+        sys.exit("usage: plot.py [--size WIDTHxHEIGHT] DATA.csv PICTURE [DATA.csv PICTURE ...]")
+    for data_path, picture in zip(arguments[0::2], arguments[1::2]):
         meta, columns = read_data(data_path)
         if "time_s" in columns:
-            draw_render(meta, columns, png)
+            draw_render(meta, columns, picture, size)
         elif "input_db" in columns:
-            draw_curve(meta, columns, png)
+            draw_curve(meta, columns, picture, size)
         else:
             sys.exit("plot.py: %s has neither a time_s nor an input_db column" % data_path)
 
