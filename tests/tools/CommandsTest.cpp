@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <sstream>
 
@@ -132,11 +133,23 @@ TEST(Help, EveryCommandExplainsItsOptionsWithUnitsAndRanges)
     EXPECT_EQ(version.exitCode, 0);
     int major = -1, minor = -1, patch = -1;
     EXPECT_EQ(std::sscanf(version.out.c_str(), "kestrune %d.%d.%d", &major, &minor, &patch), 3) << version.out;
+    // -V as well, at the top and in every command, however complete the rest of the line.
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"-V"}, {"info", "-V"}, {"render", "--version"}, {"plot", "-V"}, {"curve", "-V"},
+          {"demo", "--version"}})
+    {
+        const tooltest::RunResult answer = runTool(arguments);
+        EXPECT_EQ(answer.exitCode, 0) << arguments[0] << answer.err;
+        EXPECT_EQ(answer.out, version.out) << arguments[0];
+    }
 
     const tooltest::RunResult top = runTool({"--help"});
     EXPECT_EQ(top.exitCode, 0);
     for (const char* command : {"info", "render", "plot", "curve", "demo"})
         EXPECT_NE(top.out.find(std::string("\n  ") + command), std::string::npos) << command;
+    for (const char* text : {"2 a mistake on the command line", "1 a processing error", "130 interrupted by Ctrl-C",
+                             "'-' names standard input or output", "the last value counts"})
+        EXPECT_NE(top.out.find(text), std::string::npos) << text << " missing in\n" << top.out;
 
     for (const char* command : {"render", "plot", "curve"})
     {
@@ -233,6 +246,118 @@ TEST(Pictures, PlotRenderPlotAndCurveWriteValidPngs)
                                                           "pad.wav", "plot.csv", "plot.png", "render.png"}));
 }
 
+TEST(Pictures, ZoomSizeAndFormatByExtension)
+{
+    // Quiet but for a 0.5 s burst from 3 s on; drawn from 2 to 4.5 s, the 1600 columns cover only
+    // that stretch, and the burst fills the columns between 3 and 3.5 s.
+    TemporaryFolder folder;
+    const int rate = 8000;
+    writeAudio(folder.file("in.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1, rate, 6 * rate,
+               [&](std::int64_t i, int) { return i >= 3 * rate && i < 7 * rate / 2 ? 0.5 : 0.125; });
+    const tooltest::RunResult result =
+        runTool({"plot", folder.file("in.wav"), "--threshold", "-30", "--ratio", "4", "--start", "2", "--end", "4.5",
+                 "--size", "1000x700", "-o", folder.file("zoom.svg"), "--data", folder.file("zoom.csv")});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const DataFile data = readDataFile(folder.file("zoom.csv"));
+    EXPECT_EQ(data.meta.at("start_s"), "2");
+    EXPECT_EQ(data.meta.at("end_s"), "4.5");
+    const std::vector<double>& time = data.columns.at("time_s");
+    ASSERT_EQ(time.size(), 1600u);
+    const double width = 2.5 / 1600.0;
+    for (std::size_t c = 0; c < time.size(); ++c)
+    {
+        EXPECT_NEAR(time[c], 2.0 + width * (static_cast<double>(c) + 0.5), 1e-6) << c;
+        const bool burst = time[c] > 3.0 + width && time[c] < 3.5 - width;
+        const bool quiet = time[c] < 3.0 - width || time[c] > 3.5 + width;
+        if (burst || quiet)
+        {
+            EXPECT_EQ(data.columns.at("input_max")[c], burst ? 0.5 : 0.125) << time[c];
+        }
+    }
+
+    // The SVG is 1000 x 700 pixels at 120 per inch, in points; its text stays text. The key lane
+    // is in dBFS with the threshold marked; the input is outlined.
+    const std::string svg = tooltest::readBytes(folder.file("zoom.svg"));
+    EXPECT_NE(svg.find("width=\"600pt\" height=\"420pt\""), std::string::npos) << svg.substr(0, 400);
+    for (const char* text : {">threshold -30.0 dBFS</text>", ">key (dBFS)</text>",
+                             ">key: the input itself (self-keyed)</text>", ">input (outline)</text>", ">output</text>"})
+        EXPECT_NE(svg.find(text), std::string::npos) << text;
+
+    // PDF and PNG by the extension; the PNG has the size asked for.
+    for (const char* name : {"zoom.pdf", "zoom.png"})
+    {
+        const tooltest::RunResult again = runTool({"plot", folder.file("in.wav"), "--ratio", "4", "--size",
+                                                   "1000x700", "--end", "1", "-o", folder.file(name)});
+        ASSERT_EQ(again.exitCode, 0) << again.err;
+    }
+    EXPECT_EQ(tooltest::readBytes(folder.file("zoom.pdf")).rfind("%PDF-", 0), 0u);
+    const tooltest::PngSize size = tooltest::readPngSize(folder.file("zoom.png"));
+    EXPECT_EQ(size.width, 1000u);
+    EXPECT_EQ(size.height, 700u);
+    EXPECT_EQ(folder.entries(),
+              (std::vector<std::string>{"in.wav", "zoom.csv", "zoom.pdf", "zoom.png", "zoom.svg"}));
+}
+
+// The text of every <text> element of an SVG, in order.
+std::vector<std::string> svgTexts(const std::string& svg)
+{
+    std::vector<std::string> texts;
+    for (std::size_t at = svg.find("<text"); at != std::string::npos; at = svg.find("<text", at + 1))
+    {
+        const std::size_t begin = svg.find('>', at) + 1;
+        texts.push_back(svg.substr(begin, svg.find("</text>", begin) - begin));
+    }
+    return texts;
+}
+
+TEST(Pictures, ThirtyFiveSettingsWrapWithinTheFigure)
+{
+    // A peer's settings line, drawn by plot.py from a data file as --data documents it: every
+    // setting appears whole, on lines that fit the figure even at 0.65 em per character.
+    TemporaryFolder folder;
+    std::string settings;
+    std::vector<std::string> items;
+    for (int i = 0; i < 35; ++i)
+    {
+        items.push_back("Parameter" + std::to_string(i) + " " + std::to_string(i * 7 % 100) + ".000000 dB");
+        settings += (i == 0 ? "" : ", ") + items.back();
+    }
+    {
+        std::ofstream csv(folder.file("peer.csv"));
+        csv << "# title: A peer: in.wav\n# settings: " << settings
+            << "\n# threshold_db: nan\n# keyed_by_sidechain: 0\n# gain: ratio\n# start_s: 0\n# end_s: 1\n"
+            << "time_s,input_min,input_max,key_min,key_max,output_min,output_max,gain_db\n";
+        for (int c = 0; c < 100; ++c)
+            csv << (c + 0.5) / 100.0 << ",-0.5,0.5,-0.5,0.5,-0.25,0.25,-6.02\n";
+    }
+    const std::string script = std::filesystem::path(KESTRUNE_TOOL_PATH).parent_path() / "plot.py";
+    const tooltest::RunResult drawn = tooltest::runProgram(
+        {"/usr/bin/python3", script, "--size", "800x600", folder.file("peer.csv"), folder.file("peer.svg")});
+    ASSERT_EQ(drawn.exitCode, 0) << drawn.err;
+
+    const std::string svg = tooltest::readBytes(folder.file("peer.svg"));
+    double figureWidth = 0.0;
+    ASSERT_EQ(std::sscanf(svg.c_str() + svg.find("viewBox=\"0 0 "), "viewBox=\"0 0 %lf", &figureWidth), 1);
+    EXPECT_NEAR(figureWidth, 800.0 * 72.0 / 120.0, 1e-6);
+    const std::string blank = " ", noBreak = "\u00a0";
+    int lines = 0;
+    std::size_t found = 0;
+    for (std::string text : svgTexts(svg))
+    {
+        if (text.find("Parameter") == std::string::npos)
+            continue;
+        ++lines;
+        for (std::size_t at; (at = text.find(noBreak)) != std::string::npos;)
+            text.replace(at, noBreak.size(), blank);
+        EXPECT_LE(static_cast<double>(text.size()) * 0.65 * 10.0, figureWidth) << text;
+        for (const std::string& item : items)
+            found += text.find(item + ",") != std::string::npos ||
+                     (text.size() >= item.size() && text.compare(text.size() - item.size(), item.size(), item) == 0);
+    }
+    EXPECT_GE(lines, 3);
+    EXPECT_EQ(found, items.size()) << "a setting was split between lines";
+}
+
 TEST(Demo, WritesItsFilesAndASummary)
 {
     TemporaryFolder folder;
@@ -294,6 +419,41 @@ TEST(Demo, WritesItsFilesAndASummary)
                                         "sidechain-keyed.png", "sidechain-keyed.wav", "summary.txt"}));
 }
 
+TEST(Notes, SettingsThatDoNothingAndAKeyOfSilenceAreSaid)
+{
+    TemporaryFolder folder;
+    writeAudio(folder.file("in.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, 48000, 4800,
+               [](std::int64_t i, int) { return 0.5 * std::sin(0.03 * static_cast<double>(i)); });
+    const std::string idle = "kestrune: note: ratio 1:1 and 0 dB makeup leave the audio as it is; compress with "
+                             "e.g. --ratio 4 --threshold -20\n";
+    const std::string fullScale = "kestrune: note: with the threshold at 0 dBFS only peaks above full scale are "
+                                  "compressed; lower it, e.g. --threshold -20\n";
+    const std::string silentKey = "kestrune: warning: 'use SC' is on without a --sidechain file: the compressor is "
+                                  "keyed by silence and leaves the audio as it is\n";
+    const struct
+    {
+        std::vector<std::string> options;
+        std::string err;
+    } cases[] = {
+        {{}, idle},
+        {{"--ratio", "4"}, fullScale},
+        {{"--param", "ratio=0.5"}, fullScale},
+        {{"--makeup", "6"}, ""},  // a plain gain change is something
+        {{"--ratio", "4", "--threshold", "-20"}, ""},
+        {{"-q"}, ""},
+        {{"--param", "use sc=1", "--ratio", "4", "--threshold", "-20"}, silentKey},
+        {{"--param", "use SC=1", "-q"}, silentKey},  // a warning, not a note
+    };
+    for (const auto& c : cases)
+    {
+        std::vector<std::string> arguments = {"render", folder.file("in.wav"), "-o", folder.file("out.wav")};
+        arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+        const tooltest::RunResult result = runTool(arguments);
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_EQ(result.err, c.err) << arguments.back();
+    }
+}
+
 TEST(Progress, BarOnlyOnATerminalForLongRendersAndNeverWhenQuiet)
 {
     TemporaryFolder folder;
@@ -313,7 +473,8 @@ TEST(Progress, BarOnlyOnATerminalForLongRendersAndNeverWhenQuiet)
 
     for (const auto& arguments :
          {std::vector<std::string>{"render", folder.file("long.wav"), "-o", folder.file("b.wav"), "--quiet"},
-          std::vector<std::string>{"render", folder.file("short.wav"), "-o", folder.file("c.wav"), "--ratio", "2"}})
+          std::vector<std::string>{"render", folder.file("short.wav"), "-o", folder.file("c.wav"), "--ratio", "2",
+                                   "--threshold", "-6"}})
     {
         const tooltest::RunResult quiet = tooltest::runToolOnTerminal(arguments);
         EXPECT_EQ(quiet.exitCode, 0);

@@ -66,10 +66,10 @@ def new_figure(meta, size, default_inches, rows=1, ratios=None):
     inches = (size[0] / DPI, size[1] / DPI) if size else default_inches
     figure, axes = plt.subplots(rows, 1, sharex=True, figsize=inches, dpi=DPI, squeeze=False, layout="constrained",
                                 gridspec_kw={"height_ratios": ratios or [1] * rows})
-    # About one character per 9 pixels at this font size; a peer's dozens of parameters wrap between
+    # At most one character per 12 pixels at this font size; a peer's dozens of parameters wrap between
     # settings, never inside one (textwrap breaks at ASCII blanks only, not at no-break spaces).
     settings = ", ".join(item.replace(" ", "\u00a0") for item in meta.get("settings", "").split(", "))
-    settings = textwrap.fill(settings, width=max(40, int(inches[0] * DPI / 9)))
+    settings = textwrap.fill(settings, width=max(40, int(inches[0] * DPI / 12)))
     figure.suptitle("%s\n%s" % (meta.get("title", ""), settings), fontsize=10)
     return figure, [row[0] for row in axes]
 
