@@ -26,6 +26,9 @@ packages=(
   g++-multilib libgtest-dev:i386
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix googletest
   wine wine64 wine32:i386
+  # sox reads what the kestrune tests write (pipes, float WAV headers) as a user's tools would;
+  # zam-plugins gives them a peer effect that exports the older entry name
+  sox zam-plugins
   # real hosts that the tests load the module into: Ardour (VST scanner, headless luasession) and
   # Qtractor's scanner, driven by Python scripts
   ardour qtractor python3

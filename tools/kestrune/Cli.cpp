@@ -23,7 +23,7 @@ namespace
 using namespace VAZiro;
 
 const char* const kProgramDescription =
-    "Runs audio files through the Kestrune sidechain compressor (or another VST 2.4 effect with 2 or 4 inputs "
+    "Runs audio files through the Kestrune sidechain compressor (or another VST 2.4 effect with 2, 3 or 4 inputs "
     "and 2 outputs), loaded from its module exactly as a host loads it.";
 
 const char* const kFooter =
@@ -245,8 +245,8 @@ std::optional<Options> parseCommandLine(int argc, char** argv)
         ->required()
         ->type_name("OUTPUT");
     render.add_option("-t,--type", options.type,
-                      "format of OUTPUT by its usual extension, e.g. wav, flac, ogg, mp3, for standard output or a "
-                      "name without that extension")
+                      "format of OUTPUT by its usual extension, for standard output or a name without that "
+                      "extension: " + writableExtensions())
         ->type_name("TYPE");
     render.add_option("--format", options.format,
                       "sample format of OUTPUT: " + CLI::detail::join(sampleFormatNames(), ", ") +

@@ -89,13 +89,14 @@ def draw_render(meta, columns, path, size):
     ratios = [3] + ([2] if show_key else []) + ([2] if gain_method != "none" else [])
     figure, axes = new_figure(meta, size, (12, 2.4 * len(ratios) + 1.2), len(ratios), ratios)
 
-    # The input behind, translucent and outlined, so that it shows wherever the output covers it.
+    # The input behind, light and outlined; the output over it, translucent, so that the input shows
+    # through wherever the output covers it (makeup gain).
     top = axes[0]
-    top.fill_between(time, columns["input_min"], columns["input_max"], color=INPUT_COLOUR, alpha=0.35, linewidth=0)
-    top.fill_between(time, columns["output_min"], columns["output_max"], color=OUTPUT_COLOUR, linewidth=0,
-                     alpha=0.7, label="output")
+    top.fill_between(time, columns["input_min"], columns["input_max"], color=INPUT_COLOUR, alpha=0.3, linewidth=0)
     top.plot(time, columns["input_max"], color=INPUT_EDGE, linewidth=0.6, label="input (outline)")
     top.plot(time, columns["input_min"], color=INPUT_EDGE, linewidth=0.6)
+    top.fill_between(time, columns["output_min"], columns["output_max"], color=OUTPUT_COLOUR, linewidth=0,
+                     alpha=0.6, label="output", zorder=3)
     peak = max([abs(v) for v in columns["input_min"] + columns["input_max"] + columns["output_min"]
                 + columns["output_max"]] or [1.0])
     limit = max(1.0, peak * 1.05)
