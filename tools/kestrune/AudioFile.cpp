@@ -88,37 +88,14 @@ const std::map<std::string, int>& majorFormatsByExtension()
 }
 
 // libsndfile's format check passes pairings that its encoders then refuse (MPEG in WAV, Opus at
-// 44.1 kHz), so a format counts as usable once a file of it opens, written nowhere.
+// 44.1 kHz), so a format counts as usable once a file of it opens, written to /dev/null.
 bool formatUsable(int format, int channels, int sampleRate)
 {
     SF_INFO info{};
     info.format = format;
     info.channels = channels;
     info.samplerate = sampleRate;
-    if (sf_format_check(&info) == 0)
-        return false;
-    struct Nowhere
-    {
-        sf_count_t position = 0;
-        sf_count_t length = 0;
-    } nowhere;
-    SF_VIRTUAL_IO io = {
-        [](void* user) { return static_cast<Nowhere*>(user)->length; },
-        [](sf_count_t offset, int whence, void* user) {
-            Nowhere& file = *static_cast<Nowhere*>(user);
-            file.position = offset + (whence == SEEK_CUR ? file.position : whence == SEEK_END ? file.length : 0);
-            return file.position;
-        },
-        [](void*, sf_count_t, void*) -> sf_count_t { return 0; },
-        [](const void*, sf_count_t count, void* user) {
-            Nowhere& file = *static_cast<Nowhere*>(user);
-            file.position += count;
-            file.length = std::max(file.length, file.position);
-            return count;
-        },
-        [](void* user) { return static_cast<Nowhere*>(user)->position; },
-    };
-    SNDFILE* file = sf_open_virtual(&io, SFM_WRITE, &info, &nowhere);
+    SNDFILE* file = sf_open_fd(::open("/dev/null", O_RDWR), SFM_WRITE, &info, SF_TRUE);
     if (file != nullptr)
         sf_close(file);
     return file != nullptr;
