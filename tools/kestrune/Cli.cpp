@@ -254,7 +254,7 @@ std::optional<Options> parseCommandLine(int argc, char** argv)
         ->type_name("FORMAT")
         ->check(CLI::IsMember(sampleFormatNames()));
     render.add_option("--plot", options.picture, "also draw the render as with 'kestrune plot'")
-        ->type_name("PICTURE");
+        ->type_name("FILE");
     addRenderOptions(render, options, assignments);
     render.footer(std::string(kRenderDataHelp) +
                   "\n\nExamples:\n"
@@ -271,7 +271,7 @@ std::optional<Options> parseCommandLine(int argc, char** argv)
         "dB over time as the effect applied it. The picture's extension picks PNG, SVG or PDF.");
     plot.add_option("-o,--output", options.picture, "picture to write: FILE.png, FILE.svg or FILE.pdf")
         ->required()
-        ->type_name("PICTURE");
+        ->type_name("FILE");
     addRenderOptions(plot, options, assignments);
     plot.footer(std::string(kGainHelp) + "\n\n" + kRenderDataHelp +
                 "\n\nExamples:\n"
@@ -286,7 +286,7 @@ std::optional<Options> parseCommandLine(int argc, char** argv)
         "measured too and shows the detector's ripple.");
     curve.add_option("-o,--output", options.picture, "picture to write: FILE.png, FILE.svg or FILE.pdf")
         ->required()
-        ->type_name("PICTURE");
+        ->type_name("FILE");
     addParameterOptions(curve, options, assignments);
     addPictureOptions(curve, options);
     addCommonOptions(curve, options);
