@@ -3,6 +3,7 @@
 #include "Cleanup.h"
 #include "ToolError.h"
 
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -107,23 +108,17 @@ AtomicFile::~AtomicFile()
 
 void AtomicFile::commit()
 {
-    const auto fail = [this](const char* what) {
-        throw ToolError("cannot write " + displayName(m_path) + ": " + what + std::strerror(errno));
-    };
+    const auto fail = [this] { throw ToolError("cannot write " + displayName(m_path) + ": " + std::strerror(errno)); };
     if (m_temporaryPath.empty())
     {
-        char buffer[65536];
-        if (::lseek(m_descriptor, 0, SEEK_SET) != 0)
-            fail("");
-        for (ssize_t got; (got = ::read(m_descriptor, buffer, sizeof buffer)) != 0;)
+        struct stat written{};
+        off_t offset = 0;
+        if (::fstat(m_descriptor, &written) != 0)
+            fail();
+        while (offset < written.st_size)
         {
-            if (got < 0)
-                fail("reading back the temporary file: ");
-            for (ssize_t done = 0, put; done < got; done += put)
-            {
-                if ((put = ::write(STDOUT_FILENO, buffer + done, static_cast<std::size_t>(got - done))) < 0)
-                    fail("");
-            }
+            if (::sendfile(STDOUT_FILENO, m_descriptor, &offset, static_cast<std::size_t>(written.st_size - offset)) <= 0)
+                fail();
         }
         m_committed = true;
         return;
@@ -132,11 +127,11 @@ void AtomicFile::commit()
     const int descriptor = m_descriptor;
     m_descriptor = -1;
     if (::close(descriptor) != 0)
-        fail("");
+        fail();
     // mkstemps creates the file private to its owner; the result should look like any new file.
     ::chmod(m_temporaryPath.c_str(), 0666 & ~currentUmask());
     if (::rename(m_temporaryPath.c_str(), m_path.c_str()) != 0)
-        fail("");
+        fail();
     m_committed = true;
     unregisterTemporaryFile(m_temporaryPath);
 }

@@ -27,7 +27,8 @@ public:
     int descriptor() const { return m_descriptor; }                       // open for reading and writing
 
     // Gives the file the permissions a newly created file gets (0666 less the umask) and renames it
-    // to path(). Throws ToolError when the rename fails; the temporary file is then removed.
+    // to path(), or copies it to standard output. Throws ToolError when that fails; the temporary
+    // file is then removed.
     void commit();
 
 private:
