@@ -2,6 +2,7 @@
 // the record it hands out, its parameters through the record, its audio path as a black box, several
 // instances at once, and the faults it mends (values outside 0..1, NaN, unusable sample rates,
 // empty or missing buffers). Random signals are seeded; set KESTRUNE_TEST_SEED to replay a run.
+#include "ParameterFacts.h"
 #include "TestSeed.h"
 #include "VstHost.h"
 
@@ -27,18 +28,8 @@ using khost::PluginModule;
 
 const std::string kModulePath = KESTRUNE_MODULE_PATH;
 
-// Parameter indices as the host sees them.
-constexpr VstInt32 kAttack = 0;
-constexpr VstInt32 kRelease = 1;
-constexpr VstInt32 kRatio = 2;
-constexpr VstInt32 kUseSidechain = 3;
-constexpr VstInt32 kThreshold = 4;
-constexpr VstInt32 kMakeup = 5;
-constexpr VstInt32 kNumParams = 6;
-
-// Published defaults, as bit patterns: 10 ms attack, 100 ms release, 1:1, sidechain off, 0 dB, 0 dB.
-constexpr std::uint32_t kDefaultBits[kNumParams] = {0x3DCAF477u, 0x3E4CA2DAu, 0x00000000u,
-                                                    0x00000000u, 0x3F800000u, 0x3F000000u};
+using namespace kref;
+constexpr VstInt32 kNumParams = kParameterCount;
 
 constexpr int kInputs = 4;
 constexpr int kOutputs = 2;

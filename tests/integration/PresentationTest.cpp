@@ -3,6 +3,7 @@
 // into sentinel-filled buffers. The display texts are checked for thousands of seeded normalised
 // values against float2string of the engineering value computed here from the mapping formulas.
 
+#include "ParameterFacts.h"
 #include "TestSeed.h"
 #include "AEffectX.h"
 #include "AudioEffect.h"
@@ -30,14 +31,7 @@ namespace
 using khost::PluginInstance;
 using khost::PluginModule;
 
-constexpr VstInt32 kAttack = 0;
-constexpr VstInt32 kRelease = 1;
-constexpr VstInt32 kRatio = 2;
-constexpr VstInt32 kUseSidechain = 3;
-constexpr VstInt32 kThreshold = 4;
-constexpr VstInt32 kMakeup = 5;
-
-const char* const kNames[] = {"Attack", "Release", "Ratio", "use SC", "Thresh", "Makeup"};
+using namespace kref;
 
 class Presentation : public ::testing::Test
 {
@@ -80,7 +74,7 @@ TEST_F(Presentation, ParameterNamesFillTheirEightCharacterField)
 
 TEST_F(Presentation, LabelsOfRatioAndSwitchLeaveTheBufferAlone)
 {
-    const char* const labels[] = {"ms", "ms", nullptr, nullptr, "dB", "dB"};
+    const char* const* labels = kLabels;
     for (VstInt32 index = 0; index < 6; ++index)
     {
         const SentinelBuffer label = query(effGetParamLabel, index);
@@ -240,20 +234,16 @@ TEST_F(Presentation, IdentityDoesNotDependOnTheState)
 
 using kestrune_test::seededGenerator;
 
-// The engineering value of a normalised v by the published mappings: single precision, product
-// first, for attack, release, ratio and makeup; the threshold in double, rounded once at the end.
+// The engineering value of a normalised v by the published mappings.
 float engineeringValue(VstInt32 index, float v)
 {
     switch (index)
     {
-    case kAttack: return 0.1f + v * 99.9f;
-    case kRelease: return 0.1f + v * 499.9f;
-    case kRatio: return 1.0f + v * 9.0f;
-    case kThreshold:
-        if (v == 0.0f)
-            return -120.0f;
-        return static_cast<float>(3.0 * (20.0 * std::log10(static_cast<double>(v))));
-    case kMakeup: return v * 36.0f - 18.0f;
+    case kAttack: return attackMsFrom(v);
+    case kRelease: return releaseMsFrom(v);
+    case kRatio: return ratioFrom(v);
+    case kThreshold: return thresholdDBFrom(v);
+    case kMakeup: return makeupDBFrom(v);
     default: ADD_FAILURE() << "no numeric display for index " << index; return 0.0f;
     }
 }

@@ -9,77 +9,10 @@
 #include <cstring>
 
 #include "DynamicsReference.h"
+#include "ParameterFacts.h"
 
 namespace kref
 {
-
-enum ParameterIndex : int
-{
-    kAttack = 0,
-    kRelease,
-    kRatio,
-    kUseSidechain,
-    kThreshold,
-    kMakeup,
-    kParameterCount
-};
-
-inline float floatFromBits(std::uint32_t bits)
-{
-    float value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
-}
-
-// Normalised defaults of a fresh instance; the attack and release bits map to 10 ms and 100 ms.
-inline float defaultNormalised(int index)
-{
-    static const std::uint32_t bits[kParameterCount] = {0x3DCAF477u, 0x3E4CA2DAu, 0x00000000u,
-                                                        0x00000000u, 0x3F800000u, 0x3F000000u};
-    return floatFromBits(bits[index]);
-}
-
-// --- mappings from a normalised value (already clamped to 0..1) --------------------------------
-// Single precision, float constants, the product before the sum; the threshold alone is computed
-// in double and rounded to float once.
-
-inline float attackMsFrom(float v)
-{
-    const float product = v * 99.9f;
-    return 0.1f + product;
-}
-
-inline float releaseMsFrom(float v)
-{
-    const float product = v * 499.9f;
-    return 0.1f + product;
-}
-
-inline float ratioFrom(float v)
-{
-    const float product = v * 9.0f;
-    return 1.0f + product;
-}
-
-inline bool useSidechainFrom(float v)
-{
-    return !(v < 0.5f);
-}
-
-inline float thresholdDBFrom(float v)
-{
-    if (v == 0.0f)
-        return -120.0f;
-    const double level = std::log10(static_cast<double>(v));
-    const double dB = 20.0 * level;
-    return static_cast<float>(3.0 * dB);
-}
-
-inline float makeupDBFrom(float v)
-{
-    const float product = v * 36.0f;
-    return product - 18.0f;
-}
 
 // One instance of the effect as the host sees its audio: parameters, sample rate, resume, blocks.
 struct ReferenceModel
