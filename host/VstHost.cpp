@@ -84,9 +84,9 @@ LoadResult openLibrary(const std::string& path)
     return {nullptr, systemMessage(error)};
 }
 
-PluginEntryProc findEntry(void* handle)
+PluginEntryProc findEntry(void* handle, const char* name)
 {
-    FARPROC symbol = ::GetProcAddress(static_cast<HMODULE>(handle), "VSTPluginMain");
+    FARPROC symbol = ::GetProcAddress(static_cast<HMODULE>(handle), name);
     return reinterpret_cast<PluginEntryProc>(reinterpret_cast<void (*)()>(symbol));
 }
 
@@ -108,9 +108,11 @@ LoadResult openLibrary(const std::string& path)
     return {nullptr, error != nullptr ? error : "unknown loader error"};
 }
 
-PluginEntryProc findEntry(void* handle)
+// A lookup through the module's handle searches the module and its own dependencies, never the
+// program that loads it, so "main" cannot find the host's main().
+PluginEntryProc findEntry(void* handle, const char* name)
 {
-    void* symbol = ::dlsym(handle, "VSTPluginMain");
+    void* symbol = ::dlsym(handle, name);
     return reinterpret_cast<PluginEntryProc>(symbol);
 }
 
@@ -187,11 +189,14 @@ std::shared_ptr<PluginModule> PluginModule::load(const std::string& path)
     if (loaded.handle == nullptr)
         throw HostError("cannot load " + path + ": " + loaded.error);
 
-    PluginEntryProc entry = findEntry(loaded.handle);
+    // Modules built before the entry got its own name export it as main, and some still do.
+    PluginEntryProc entry = findEntry(loaded.handle, "VSTPluginMain");
+    if (entry == nullptr)
+        entry = findEntry(loaded.handle, "main");
     if (entry == nullptr)
     {
         closeLibrary(loaded.handle);
-        throw HostError(path + " has no VSTPluginMain entry");
+        throw HostError(path + " has no VSTPluginMain entry (nor the older main)");
     }
 
     try

@@ -37,8 +37,9 @@ typedef AEffect* (*PluginEntryProc)(audioMasterCallback audioMaster);
 class PluginModule
 {
 public:
-    // Throws HostError with the loader's own message when the file cannot be loaded, and when it
-    // has no VSTPluginMain. A path without a directory part names a file in the working directory
+    // The entry is VSTPluginMain, or the older name main when a module exports only that. Throws
+    // HostError with the loader's own message when the file cannot be loaded, and when it has
+    // neither entry. A path without a directory part names a file in the working directory
     // (it is not searched for on the library path).
     static std::shared_ptr<PluginModule> load(const std::string& path);
     ~PluginModule();

@@ -232,7 +232,53 @@ TEST(ModuleLoading, BareFileNameIsNotLookedUpOnTheLibraryPath)
 TEST(ModuleLoading, ModuleWithoutEntryIsRefused)
 {
     const std::string path = KESTRUNE_NO_ENTRY_MODULE_PATH;
-    EXPECT_EQ(hostErrorOf([&] { PluginModule::load(path); }), path + " has no VSTPluginMain entry");
+    EXPECT_EQ(hostErrorOf([&] { PluginModule::load(path); }),
+              path + " has no VSTPluginMain entry (nor the older main)");
+}
+
+// Runs one block of two channels through an instance and returns the first output sample of each.
+std::vector<float> firstOutputs(PluginInstance& instance, float left, float right)
+{
+    float in1[4] = {left, left, left, left};
+    float in2[4] = {right, right, right, right};
+    float out1[4] = {};
+    float out2[4] = {};
+    float* inputs[2] = {in1, in2};
+    float* outputs[2] = {out1, out2};
+    instance.process(inputs, outputs, 4);
+    return {out1[0], out2[3]};
+}
+
+TEST(ModuleLoading, ModuleWithOnlyTheOlderMainEntryLoads)
+{
+    const std::string path = KESTRUNE_MAIN_ENTRY_MODULE_PATH;
+    DirectHandle direct(path);
+    // The fixture really lacks the newer entry, so only the fallback can have found one.
+    EXPECT_THROW(direct.symbol<void*>("VSTPluginMain"), std::runtime_error);
+
+    auto module = PluginModule::load(path);
+    EXPECT_EQ(reinterpret_cast<void*>(module->entry()), direct.symbol<void*>("main"));
+    PluginInstance instance(module);
+    EXPECT_EQ(instance.uniqueId(), fourCharId('L', 'g', 'c', 'y'));
+    // The version query reached the host before the record existed, as through the newer entry.
+    ASSERT_FALSE(instance.calls().empty());
+    EXPECT_EQ(instance.calls().front().opcode, audioMasterVersion);
+    instance.start(48000.0f, 4);
+    EXPECT_EQ(firstOutputs(instance, 0.75f, -0.5f), (std::vector<float>{0.375f, -0.25f}));
+    EXPECT_EQ(instance.close(), 1);
+}
+
+TEST(ModuleLoading, NewerEntryWinsWhenBothAreExported)
+{
+    const std::string path = KESTRUNE_BOTH_ENTRIES_MODULE_PATH;
+    DirectHandle direct(path);
+    auto module = PluginModule::load(path);
+    EXPECT_EQ(reinterpret_cast<void*>(module->entry()), direct.symbol<void*>("VSTPluginMain"));
+    EXPECT_NE(direct.symbol<void*>("main"), direct.symbol<void*>("VSTPluginMain"));
+    PluginInstance instance(module);
+    EXPECT_EQ(instance.uniqueId(), fourCharId('N', 'e', 'w', 'E'));
+    instance.start(48000.0f, 4);
+    EXPECT_EQ(firstOutputs(instance, 0.75f, -0.5f), (std::vector<float>{1.5f, -1.0f}));
 }
 
 TEST(ModuleLoading, LoadedModuleKnowsItsPathAndEntry)
