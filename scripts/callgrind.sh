@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Instructions per frame of the audio path, counted by callgrind (valgrind): 48 kHz, blocks of 512,
+# self-keyed, threshold -30 dB, 4:1, attack 10 ms, release 100 ms, for music that keeps the key
+# above the threshold, silence, and the release tail once the gain is exactly 1.0 (see
+# bench/CallgrindCase.cpp). Each case runs twice, with N and 2N measured blocks after the same
+# lead-in; the difference of the two totals over N blocks of frames leaves out the harness,
+# loading and the lead-in. Peers that are not installed are reported as such.
+#   scripts/callgrind.sh [PROCESSOR...]   (kestrune straightforward plain-gain lsp zamx2 zam nothing;
+#                                          nothing shows what is left of the harness per frame)
+# N (default 100, at most 200) and KESTRUNE_BUILD_DIR can be set in the environment.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build="${KESTRUNE_BUILD_DIR:-$root/build}"
+blocks="${N:-100}"
+frames_per_block=512
+
+command -v valgrind >/dev/null || { echo "error: valgrind is not installed (apt-get install valgrind)" >&2; exit 1; }
+if [ ! -f "$build/CMakeCache.txt" ]; then
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRUNE_SANITIZE=OFF >&2
+fi
+cmake --build "$build" --target kestrune_callgrind_case -j 2 >&2
+harness="$build/bench/kestrune_callgrind_case"
+
+# Total instructions of one run, or the harness's message when it could not run the case.
+instructions() {
+  local log status
+  log=$(mktemp)
+  status=0
+  valgrind --tool=callgrind --callgrind-out-file=/dev/null "$harness" "$@" >"$log.out" 2>"$log" || status=$?
+  if [ "$status" -ne 0 ]; then
+    grep -v '^==' "$log" | head -1
+    rm -f "$log" "$log.out"
+    return 1
+  fi
+  sed -n 's/^==[0-9]*== Collected : \([0-9]*\)$/\1/p' "$log"
+  rm -f "$log" "$log.out"
+}
+
+processors=("$@")
+[ ${#processors[@]} -gt 0 ] || processors=(kestrune straightforward plain-gain lsp zamx2 zam nothing)
+printf '%-16s %12s %12s %24s\n' "instr/frame" "music" "silence" "tail at gain 1.0"
+for processor in "${processors[@]}"; do
+  row=$(printf '%-16s' "$processor")
+  for case in music silence tail; do
+    if one=$(instructions "$processor" "$case" "$blocks") && two=$(instructions "$processor" "$case" $((2 * blocks))); then
+      cell=$(awk -v a="$one" -v b="$two" -v f=$((blocks * frames_per_block)) 'BEGIN { printf "%.1f", (b - a) / f }')
+    else
+      cell="${one:-${two:-failed}}"
+      row=$(printf '%-16s %s' "$processor" "$cell")
+      break
+    fi
+    if [ "$case" = tail ]; then row+=$(printf ' %24s' "$cell"); else row+=$(printf ' %12s' "$cell"); fi
+  done
+  echo "$row"
+done
