@@ -25,6 +25,9 @@ public:
 
     // state = (state - in) * coeff + in, in exactly this order.
     void process(double in, double& state) noexcept;
+    // The same step with a coefficient held elsewhere (a copy of coefficient()).
+    static double step(double in, double state, double coeff) noexcept;
+    double coefficient() const noexcept { return m_coeff; }
 
 protected:
     virtual void update();
@@ -51,6 +54,8 @@ public:
     virtual void setSampleRate(double sampleRate);
 
     void process(double in, double& state) noexcept;
+    // The same step with copies of the two coefficients.
+    static double step(double in, double state, double attackCoeff, double releaseCoeff) noexcept;
 
 protected:
     SimpleEnvelope m_attackEnvelope;

@@ -5,17 +5,24 @@
 namespace VAZiro
 {
 
+inline double SimpleEnvelope::step(double in, double state, double coeff) noexcept
+{
+    return (state - in) * coeff + in;
+}
+
 inline void SimpleEnvelope::process(double in, double& state) noexcept
 {
-    state = (state - in) * m_coeff + in;
+    state = step(in, state, m_coeff);
+}
+
+inline double AttRelEnvelope::step(double in, double state, double attackCoeff, double releaseCoeff) noexcept
+{
+    return SimpleEnvelope::step(in, state, (in > state) ? attackCoeff : releaseCoeff);
 }
 
 inline void AttRelEnvelope::process(double in, double& state) noexcept
 {
-    if (in > state)
-        m_attackEnvelope.process(in, state);
-    else
-        m_releaseEnvelope.process(in, state);
+    state = step(in, state, m_attackEnvelope.coefficient(), m_releaseEnvelope.coefficient());
 }
 
 } // namespace VAZiro

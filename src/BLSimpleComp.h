@@ -9,6 +9,8 @@
 
 #include "BLEnvelopes.h"
 
+#include <cmath>
+
 namespace VAZiro
 {
 
@@ -38,10 +40,51 @@ public:
     // Externally keyed: the key is the larger magnitude of sc1, sc2, which are only read.
     void process(double& in1, double& in2, double& sc1, double& sc2) noexcept;
 
+    // Block forms of the gain computer. They give, bit for bit, the factors and the envelope that
+    // the same frames give through process(in1, in2, key) one after the other, and only skip work
+    // whose result is known exactly. A frame's level is its key as the gain computer measures it:
+    // |key| + DC_OFFSET (keyLevel()).
+
+    static double keyLevel(double keyLinked) noexcept { return std::fabs(keyLinked) + DC_OFFSET; }
+
+    // The factor of each of n frames from its level, into gains (not the same memory as levels).
+    // finiteLoudLevels says that the levels are all finite and none lies below quietLevelLimit();
+    // it spares two checks per frame. A wrong promise costs time, never bits: the block is then
+    // done again with the checks.
+    void gains(const double* levels, double* gains, int n, bool finiteLoudLevels = false) noexcept;
+    // For n frames whose levels are all below quietLevelLimit(): when they all get one and the same
+    // factor, advances the envelope past them, sets gain to that factor and returns true;
+    // otherwise changes nothing and returns false (gains() then does them).
+    bool quietGain(int n, double& gain) noexcept;
+
+    // Levels below this lie certainly under the threshold, so their over-threshold amount is 0
+    // without a logarithm; from it up, and for NaN, the logarithm decides. Follows setThreshold();
+    // at most DC_OFFSET (no level is below it) for thresholds near or below the -500 dB that
+    // silence reads as, 0 for a NaN threshold.
+    double quietLevelLimit() const { return m_quietLevelLimit; }
+
+    // dB2lin(r) = pow(10, r / 20) is exactly 1.0 when r / 20 lies in [kUnityExponentMin,
+    // kUnityExponentMax]: 10^x is within 0.3 ulp of 1.0 there, so the power is not computed. The
+    // unit tests hold the maths library to it.
+    static constexpr double kUnityExponentMin = -0x1p-56;
+    static constexpr double kUnityExponentMax = 0x1p-55;
+
 private:
+    // Over-threshold amount of one level in dB, clamped at 0 from below; NaN or infinite when the
+    // level or the threshold makes it so.
+    double overAmount(double level) const noexcept;
+    // The exponent of the factor for an envelope value: reduction / 20, the reduction in dB being
+    // <= 0 while compressing.
+    double exponentOf(double envelopeDB) const noexcept;
+    // pow(10, exponent), without the power where it is exactly 1.0.
+    static double factorOf(double exponent) noexcept;
+    template <bool kAnyLevels>
+    void envelopePass(double* values, int n) noexcept;
+
     double m_thresholdDB;
     double m_ratioDB;    // dB per dB
     double m_envelopeDB; // smoothed over-threshold amount + DC_OFFSET
+    double m_quietLevelLimit; // see quietLevelLimit()
 };
 
 // The compressor keyed by a running mean square: the window follower averages the mean of the

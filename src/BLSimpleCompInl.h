@@ -1,39 +1,186 @@
 // Per-sample bodies of the compressors; included by BLSimpleComp.h only.
-// Audio-thread safe: no allocation, no lock; one log10, one pow per frame (plus one sqrt for RMS).
+// Audio-thread safe: no allocation, no lock; at most one log10 and one pow per frame (plus one
+// sqrt for RMS).
 #pragma once
 
 #include "BLSimpleGain.h"
 
 #include <cmath>
+#include <limits>
 
 namespace VAZiro
 {
 
 // Every step is rounded separately in this order; the output is reproducible against the
-// formulas with the same maths library.
+// formulas with the same maths library. The shortcuts below (quiet keys, unity factors) return
+// what the skipped steps would have returned, exactly.
 //
 // Non-finite key policy: when the over-threshold amount is NaN or infinite (a NaN or infinite
 // key, or a NaN threshold), the envelope is not advanced for this frame and the frame is scaled
 // by the gain of the kept envelope. Advancing it would make the envelope NaN, and with it every
 // later output until initRuntime(); skipping keeps one bad host sample from poisoning the stream.
+inline double BLSimpleComp::overAmount(double level) const noexcept
+{
+    if (level < m_quietLevelLimit)
+        return 0.0;
+    const double keyDB = lin2dB(level);
+    const double overDB = keyDB - m_thresholdDB;
+    return overDB < 0.0 ? 0.0 : overDB;
+}
+
+// (m_ratioDB - 1) * (envelope - DC_OFFSET) is the reduction in dB; dB2lin divides it by 20.0.
+inline double BLSimpleComp::exponentOf(double envelopeDB) const noexcept
+{
+    const double overDB = envelopeDB - DC_OFFSET;
+    const double reductionDB = (m_ratioDB - 1.0) * overDB;
+    return reductionDB / 20.0;
+}
+
+inline double BLSimpleComp::factorOf(double exponent) noexcept
+{
+    if (exponent >= kUnityExponentMin && exponent <= kUnityExponentMax)
+        return 1.0;
+    return std::pow(10.0, exponent);
+}
+
 inline void BLSimpleComp::process(double& in1, double& in2, double keyLinked) noexcept
 {
-    keyLinked = std::fabs(keyLinked);
-    keyLinked = keyLinked + DC_OFFSET;
-    const double keyDB = lin2dB(keyLinked);
-    double overDB = keyDB - m_thresholdDB;
-    if (overDB < 0.0)
-        overDB = 0.0;
+    const double overDB = overAmount(keyLevel(keyLinked));
     if (std::isfinite(overDB))
+        AttRelEnvelope::process(overDB + DC_OFFSET, m_envelopeDB);
+    const double gain = factorOf(exponentOf(m_envelopeDB));
+    in1 = in1 * gain;
+    in2 = in2 * gain;
+}
+
+namespace detail
+{
+
+// The maths-library passes of the block gain computer. Each is a loop around one call with nothing
+// else to keep, so nothing is saved and restored around the calls, and the calls of neighbouring
+// frames overlap. Out of line on purpose: inlined, the compiler keeps the constants of the other
+// passes in registers across these calls.
+[[gnu::noinline]] inline void logarithms(const double* levels, double* out, int n) noexcept
+{
+#pragma GCC unroll 4
+    for (int i = 0; i < n; i++)
+        out[i] = std::log10(levels[i]);
+}
+
+// A quiet level's logarithm is taken as -infinity: the envelope pass turns it into -infinity dB
+// over the threshold, which the clamp makes 0, the quiet level's amount (quiet levels exist only
+// with a finite threshold).
+[[gnu::noinline]] inline void logarithmsAboveQuiet(const double* levels, double* out, double quietLimit,
+                                                   int n) noexcept
+{
+    for (int i = 0; i < n; i++)
+        out[i] = (levels[i] < quietLimit) ? -HUGE_VAL : std::log10(levels[i]);
+}
+
+// pow(10, x) for every exponent, also where the unity range would answer 1.0: the power gives 1.0
+// there too, and compressing frames never lie there. The base is read through a pointer that the
+// stores may alias, so it is loaded straight into the argument register each time.
+[[gnu::noinline]] inline void powers(double* values, const double* base, int n) noexcept
+{
+#pragma GCC unroll 4
+    for (int i = 0; i < n; i++)
+        values[i] = std::pow(*base, values[i]);
+}
+
+} // namespace detail
+
+// Logarithms in, exponents out. Over amounts are >= 0 or NaN after the clamp, so "finite" is "at
+// most the largest double".
+template <bool kAnyLevels>
+inline void BLSimpleComp::envelopePass(double* values, int n) noexcept
+{
+    const double thresholdDB = m_thresholdDB;
+    const double slope = m_ratioDB - 1.0;
+    const double attack = m_attackEnvelope.coefficient();
+    const double release = m_releaseEnvelope.coefficient();
+    double envelopeDB = m_envelopeDB;
+    if (kAnyLevels)
     {
-        overDB = overDB + DC_OFFSET;
-        AttRelEnvelope::process(overDB, m_envelopeDB);
+        for (int i = 0; i < n; i++)
+        {
+            double overDB = 20.0 * values[i] - thresholdDB;
+            overDB = (0.0 > overDB) ? 0.0 : overDB;
+            if (overDB <= std::numeric_limits<double>::max())
+                envelopeDB = AttRelEnvelope::step(overDB + DC_OFFSET, envelopeDB, attack, release);
+            values[i] = slope * (envelopeDB - DC_OFFSET) / 20.0;
+        }
     }
-    overDB = m_envelopeDB - DC_OFFSET;
-    double gainReduction = (m_ratioDB - 1.0) * overDB; // dB, <= 0 while compressing
-    gainReduction = dB2lin(gainReduction);
-    in1 = in1 * gainReduction;
-    in2 = in2 * gainReduction;
+    else
+    {
+        // Every amount finite: the attack follower takes the step exactly when envelope - in is
+        // negative (the difference of two finite doubles has the sign of the exact difference, and
+        // is +0 when they are equal), so the sign bit picks the coefficient.
+        const double coefficients[2] = {release, attack};
+#pragma GCC unroll 2
+        for (int i = 0; i < n; i++)
+        {
+            double overDB = 20.0 * values[i] - thresholdDB;
+            overDB = (0.0 > overDB) ? 0.0 : overDB;
+            const double in = overDB + DC_OFFSET;
+            const double difference = envelopeDB - in;
+            envelopeDB = difference * coefficients[std::signbit(difference)] + in;
+            values[i] = slope * (envelopeDB - DC_OFFSET) / 20.0;
+        }
+    }
+    m_envelopeDB = envelopeDB;
+}
+
+// Passes over the whole block: the logarithms, the serial envelope, the powers. Only the envelope
+// pass depends on the frame before, so the calls of the other two overlap.
+//
+// With finiteLoudLevels the envelope pass does not look for amounts that are not finite. A level
+// that is not finite after all (the caller only promised it) makes the envelope NaN for good (the
+// clamp keeps a NaN amount; +infinity meets the attack follower as (e - inf) * c + inf); the
+// envelope is then put back and the block done again with every check.
+inline void BLSimpleComp::gains(const double* levels, double* gains, int n, bool finiteLoudLevels) noexcept
+{
+    if (finiteLoudLevels && std::isfinite(m_thresholdDB))
+    {
+        const double envelopeBefore = m_envelopeDB;
+        detail::logarithms(levels, gains, n);
+        envelopePass<false>(gains, n);
+        if (std::isfinite(m_envelopeDB))
+        {
+            static const double ten = 10.0;
+            detail::powers(gains, &ten, n);
+            return;
+        }
+        m_envelopeDB = envelopeBefore;
+    }
+    detail::logarithmsAboveQuiet(levels, gains, m_quietLevelLimit, n);
+    envelopePass<true>(gains, n);
+    for (int i = 0; i < n; i++)
+        gains[i] = factorOf(gains[i]);
+}
+
+// A quiet frame feeds the envelope an amount of exactly DC_OFFSET (0 + DC_OFFSET). An envelope that
+// such a frame leaves unchanged is settled: every frame gets its factor. A moving one gives one
+// factor only while each frame's factor is 1.0, as in the end of a release.
+inline bool BLSimpleComp::quietGain(int n, double& gain) noexcept
+{
+    double envelopeDB = m_envelopeDB;
+    AttRelEnvelope::process(DC_OFFSET, envelopeDB);
+    if (envelopeDB == m_envelopeDB)
+    {
+        gain = factorOf(exponentOf(envelopeDB));
+        return true;
+    }
+    for (int i = 0; i < n; i++)
+    {
+        if (i > 0)
+            AttRelEnvelope::process(DC_OFFSET, envelopeDB);
+        const double exponent = exponentOf(envelopeDB);
+        if (!(exponent >= kUnityExponentMin && exponent <= kUnityExponentMax))
+            return false;
+    }
+    m_envelopeDB = envelopeDB;
+    gain = 1.0;
+    return true;
 }
 
 // The second magnitude wins only if the first compares strictly less: a tie or a NaN keeps the

@@ -7,6 +7,8 @@
 
 #include <cmath>
 #include <cstdint>
+#include <limits>
+#include <type_traits>
 
 namespace VAZiro
 {
@@ -38,6 +40,7 @@ public:
         m_compressor.setReleaseTime(settings.release);
         m_compressor.setRatio(1.0 / static_cast<double>(settings.ratio));
         m_compressor.setThreshold(settings.threshold);
+        m_quietKeyLimit = quietKeyLimitFor(m_compressor.quietLevelLimit());
     }
 
     // Every value sent to the compressor is the float widened to double; the ratio goes as its
@@ -56,7 +59,10 @@ public:
         if (settings.ratio != m_applied.ratio)
             m_compressor.setRatio(1.0 / static_cast<double>(settings.ratio));
         if (settings.threshold != m_applied.threshold)
+        {
             m_compressor.setThreshold(settings.threshold);
+            m_quietKeyLimit = quietKeyLimitFor(m_compressor.quietLevelLimit());
+        }
         if (settings.makeup != m_applied.makeup)
             m_makeupGain = dB2lin(settings.makeup);
         m_applied = settings;
@@ -64,48 +70,128 @@ public:
 
     const KestruneSettings& settings() const { return m_applied; }
     double makeupGain() const { return m_makeupGain; }
+    // Key magnitudes (floats) below this have a level below the compressor's quietLevelLimit().
+    float quietKeyLimit() const { return m_quietKeyLimit; }
     BLSimpleComp& compressor() { return m_compressor; }
 
 private:
+    // The largest float whose level, widened and offset, still lies below levelLimit; levels round
+    // monotonically, so every key below it does too.
+    static float quietKeyLimitFor(double levelLimit)
+    {
+        if (!(levelLimit > DC_OFFSET))
+            return 0.0f;
+        float key = static_cast<float>(levelLimit - DC_OFFSET);
+        while (key > 0.0f && !(static_cast<double>(key) + DC_OFFSET < levelLimit))
+            key = std::nextafter(key, 0.0f);
+        return key;
+    }
+
     BLSimpleComp& m_compressor;
     KestruneSettings m_applied;
     double m_sampleRate;  // Hz
     double m_makeupGain;  // linear factor of m_applied.makeup
+    float m_quietKeyLimit = 0.0f;
 };
 
-// Runs frames through the compressor with the state's current settings. sc1 and sc2 are read only
-// when the sidechain keys the compressor. Every read of a frame comes before its writes, so an
-// output may be the same memory as an input.
+namespace detail
+{
+
+// Frames per pass. A whole chunk has a count known at compile time, so the compiler vectorises
+// its element-wise passes; the scratch arrays below are a few kB of stack.
+constexpr int kChunkFrames = 256;
+using WholeChunk = std::integral_constant<int, kChunkFrames>;
+
+// out = ((double)in * gain) * makeup, rounded to float: the product order of the frame loop. A
+// makeup of exactly 1.0 is left out: x * 1.0 is x.
+template <class Count>
+inline void scaleChannel(const float* in, double gain, double makeup, float* out, Count frames) noexcept
+{
+    if (makeup == 1.0)
+        for (int i = 0; i < frames; i++)
+            out[i] = static_cast<float>(static_cast<double>(in[i]) * gain);
+    else
+        for (int i = 0; i < frames; i++)
+            out[i] = static_cast<float>(static_cast<double>(in[i]) * gain * makeup);
+}
+
+template <class Count>
+inline void scaleChannel(const float* in, const double* gains, double makeup, float* out, Count frames) noexcept
+{
+    if (makeup == 1.0)
+        for (int i = 0; i < frames; i++)
+            out[i] = static_cast<float>(static_cast<double>(in[i]) * gains[i]);
+    else
+        for (int i = 0; i < frames; i++)
+            out[i] = static_cast<float>(static_cast<double>(in[i]) * gains[i] * makeup);
+}
+
+// One chunk of at most kChunkFrames frames. Everything the chunk reads is copied first, so an
+// output may be the same buffer as any input. A key is the larger magnitude of its pair, the second
+// winning only when strictly larger (a NaN in the first stays): in float, exactly as in double,
+// since widening is exact and keeps the order.
+template <class Count>
+inline void processChunk(BLSimpleComp& compressor, double makeup, float quietKeyLimit, const float* in1,
+                         const float* in2, const float* sc1, const float* sc2, float* out1, float* out2,
+                         Count frames) noexcept
+{
+    float left[kChunkFrames];
+    float right[kChunkFrames];
+    double levels[kChunkFrames];
+    const float* key1 = sc1 != nullptr ? sc1 : in1;
+    const float* key2 = sc1 != nullptr ? sc2 : in2;
+    int quiet = 0;
+    for (int i = 0; i < frames; i++)
+    {
+        const float rect1 = std::fabs(key1[i]);
+        const float rect2 = std::fabs(key2[i]);
+        left[i] = in1[i];
+        right[i] = in2[i];
+        const float key = (rect1 < rect2) ? rect2 : rect1;
+        levels[i] = static_cast<double>(key) + DC_OFFSET;
+        quiet += (key < quietKeyLimit) ? 1 : 0;
+    }
+
+    double gain;
+    if (quiet == frames && compressor.quietGain(frames, gain))
+    {
+        scaleChannel(left, gain, makeup, out1, frames);
+        scaleChannel(right, gain, makeup, out2, frames);
+        return;
+    }
+    double gains[kChunkFrames];
+    compressor.gains(levels, gains, frames, quiet == 0);
+    scaleChannel(left, gains, makeup, out1, frames);
+    scaleChannel(right, gains, makeup, out2, frames);
+}
+
+} // namespace detail
+
+// Runs frames through the compressor with the state's current settings: the same output, bit for
+// bit, as BLSimpleComp::process frame by frame and the makeup after it. sc1 and sc2 are read only
+// when the sidechain keys the compressor. An output may be the same buffer as any input (buffers
+// that overlap at an offset are not supported).
 inline void processKestruneBlock(KestruneBlockState& state, const float* in1, const float* in2,
                                  const float* sc1, const float* sc2, float* out1, float* out2,
                                  std::int32_t frames) noexcept
 {
     BLSimpleComp& compressor = state.compressor();
-    const double gain = state.makeupGain();
-    if (state.settings().useSidechain)
+    const double makeup = state.makeupGain();
+    const float quietKeyLimit = state.quietKeyLimit();
+    if (!state.settings().useSidechain)
     {
-        for (std::int32_t frame = 0; frame < frames; frame++)
-        {
-            double left = in1[frame];
-            double right = in2[frame];
-            double keyLeft = sc1[frame];
-            double keyRight = sc2[frame];
-            compressor.process(left, right, keyLeft, keyRight);
-            out1[frame] = static_cast<float>(left * gain);
-            out2[frame] = static_cast<float>(right * gain);
-        }
+        sc1 = nullptr;
+        sc2 = nullptr;
     }
-    else
-    {
-        for (std::int32_t frame = 0; frame < frames; frame++)
-        {
-            double left = in1[frame];
-            double right = in2[frame];
-            compressor.process(left, right);
-            out1[frame] = static_cast<float>(left * gain);
-            out2[frame] = static_cast<float>(right * gain);
-        }
-    }
+    std::int32_t done = 0;
+    for (; frames - done >= detail::kChunkFrames; done += detail::kChunkFrames)
+        detail::processChunk(compressor, makeup, quietKeyLimit, in1 + done, in2 + done,
+                             sc1 != nullptr ? sc1 + done : nullptr, sc2 != nullptr ? sc2 + done : nullptr,
+                             out1 + done, out2 + done, detail::WholeChunk());
+    if (done < frames)
+        detail::processChunk(compressor, makeup, quietKeyLimit, in1 + done, in2 + done,
+                             sc1 != nullptr ? sc1 + done : nullptr, sc2 != nullptr ? sc2 + done : nullptr,
+                             out1 + done, out2 + done, static_cast<int>(frames - done));
 }
 
 // processKestruneBlock that also reports the lowest gain the compressor applied in the block
