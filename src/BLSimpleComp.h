@@ -48,10 +48,10 @@ public:
     static double keyLevel(double keyLinked) noexcept { return std::fabs(keyLinked) + DC_OFFSET; }
 
     // The factor of each of n frames from its level, into gains (not the same memory as levels).
-    // finiteLoudLevels says that the levels are all finite and none lies below quietLevelLimit();
-    // it spares two checks per frame. A wrong promise costs time, never bits: the block is then
-    // done again with the checks.
-    void gains(const double* levels, double* gains, int n, bool finiteLoudLevels = false) noexcept;
+    // loudLevels says that no level lies below quietLevelLimit(); it spares two checks per frame
+    // where the block turns out to have only finite levels. A wrong promise costs time, never
+    // bits.
+    void gains(const double* levels, double* gains, int n, bool loudLevels = false) noexcept;
     // For n frames whose levels are all below quietLevelLimit(): when they all get one and the same
     // factor, advances the envelope past them, sets gain to that factor and returns true;
     // otherwise changes nothing and returns false (gains() then does them).

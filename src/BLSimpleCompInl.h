@@ -77,20 +77,31 @@ namespace detail
         out[i] = (levels[i] < quietLimit) ? -HUGE_VAL : std::log10(levels[i]);
 }
 
-// pow(10, x) for every exponent, also where the unity range would answer 1.0: the power gives 1.0
-// there too, and compressing frames never lie there. The base is read through a pointer that the
-// stores may alias, so it is loaded straight into the argument register each time.
-[[gnu::noinline]] inline void powers(double* values, const double* base, int n) noexcept
+// What turns an envelope value into its factor: pow(base, slope * (envelope - offset) / divisor),
+// base 10, offset DC_OFFSET, divisor 20 (exponentOf() and dB2lin()).
+struct FactorTerms
+{
+    double base;
+    double offset;
+    double slope;
+    double divisor;
+};
+
+// The factor of every envelope value, the power computed also where the unity range would answer
+// 1.0: it gives 1.0 there too, and compressing frames never lie there. The terms are read through
+// a pointer that the stores may alias, so each is taken from memory where it is used instead of
+// being kept in a register that every call clobbers.
+[[gnu::noinline]] inline void factorsOfEnvelopes(double* values, const FactorTerms* terms, int n) noexcept
 {
 #pragma GCC unroll 4
     for (int i = 0; i < n; i++)
-        values[i] = std::pow(*base, values[i]);
+        values[i] = std::pow(terms->base, terms->slope * (values[i] - terms->offset) / terms->divisor);
 }
 
 } // namespace detail
 
-// Logarithms in, exponents out. Over amounts are >= 0 or NaN after the clamp, so "finite" is "at
-// most the largest double".
+// Logarithms in; exponents out (kAnyLevels), or the envelope after each frame. Over amounts are
+// >= 0 or NaN after the clamp, so "finite" is "at most the largest double".
 template <bool kAnyLevels>
 inline void BLSimpleComp::envelopePass(double* values, int n) noexcept
 {
@@ -112,19 +123,22 @@ inline void BLSimpleComp::envelopePass(double* values, int n) noexcept
     }
     else
     {
-        // Every amount finite: the attack follower takes the step exactly when envelope - in is
-        // negative (the difference of two finite doubles has the sign of the exact difference, and
-        // is +0 when they are equal), so the sign bit picks the coefficient.
+        // Every amount finite, or the envelope ends NaN (see gains()). The clamp is taken after the
+        // offset: a negative amount plus DC_OFFSET rounds to DC_OFFSET or below, any other to
+        // DC_OFFSET or above, so max(amount + DC_OFFSET, DC_OFFSET) is the clamped amount plus
+        // DC_OFFSET, and a NaN stays NaN. The attack follower takes the step exactly when
+        // envelope - in is negative (the difference of two finite doubles has the sign of the
+        // exact difference, and is +0 when they are equal), so the sign bit picks the coefficient.
         const double coefficients[2] = {release, attack};
-#pragma GCC unroll 2
+#pragma GCC unroll 4
         for (int i = 0; i < n; i++)
         {
-            double overDB = 20.0 * values[i] - thresholdDB;
-            overDB = (0.0 > overDB) ? 0.0 : overDB;
-            const double in = overDB + DC_OFFSET;
+            const double overDB = 20.0 * values[i] - thresholdDB;
+            const double offset = overDB + DC_OFFSET;
+            const double in = (DC_OFFSET > offset) ? DC_OFFSET : offset;
             const double difference = envelopeDB - in;
             envelopeDB = difference * coefficients[std::signbit(difference)] + in;
-            values[i] = slope * (envelopeDB - DC_OFFSET) / 20.0;
+            values[i] = envelopeDB;
         }
     }
     m_envelopeDB = envelopeDB;
@@ -133,21 +147,21 @@ inline void BLSimpleComp::envelopePass(double* values, int n) noexcept
 // Passes over the whole block: the logarithms, the serial envelope, the powers. Only the envelope
 // pass depends on the frame before, so the calls of the other two overlap.
 //
-// With finiteLoudLevels the envelope pass does not look for amounts that are not finite. A level
-// that is not finite after all (the caller only promised it) makes the envelope NaN for good (the
-// clamp keeps a NaN amount; +infinity meets the attack follower as (e - inf) * c + inf); the
-// envelope is then put back and the block done again with every check.
-inline void BLSimpleComp::gains(const double* levels, double* gains, int n, bool finiteLoudLevels) noexcept
+// With loudLevels the envelope pass does not look for amounts that are not finite. A level that
+// is not finite makes the envelope NaN for good (the clamp keeps a NaN amount; +infinity meets
+// the attack follower as (e - inf) * c + inf); the envelope is then put back and the block done
+// again with every check.
+inline void BLSimpleComp::gains(const double* levels, double* gains, int n, bool loudLevels) noexcept
 {
-    if (finiteLoudLevels && std::isfinite(m_thresholdDB))
+    if (loudLevels && std::isfinite(m_thresholdDB))
     {
         const double envelopeBefore = m_envelopeDB;
         detail::logarithms(levels, gains, n);
         envelopePass<false>(gains, n);
         if (std::isfinite(m_envelopeDB))
         {
-            static const double ten = 10.0;
-            detail::powers(gains, &ten, n);
+            const detail::FactorTerms terms = {10.0, DC_OFFSET, m_ratioDB - 1.0, 20.0};
+            detail::factorsOfEnvelopes(gains, &terms, n);
             return;
         }
         m_envelopeDB = envelopeBefore;
@@ -160,7 +174,11 @@ inline void BLSimpleComp::gains(const double* levels, double* gains, int n, bool
 
 // A quiet frame feeds the envelope an amount of exactly DC_OFFSET (0 + DC_OFFSET). An envelope that
 // such a frame leaves unchanged is settled: every frame gets its factor. A moving one gives one
-// factor only while each frame's factor is 1.0, as in the end of a release.
+// factor only while each frame's factor is 1.0, as in the end of a release. That is checked on the
+// reduction: one within 20 * 2^-56 dB of 0 divides by 20 into the unity range (the quotient
+// rounds monotonically and the ends divide exactly). The follower is picked by the sign of
+// envelope - DC_OFFSET, as in the envelope pass; with a finite slope and envelope no reduction is
+// NaN, so the largest one is a plain maximum (a NaN envelope would stay NaN to the end).
 inline bool BLSimpleComp::quietGain(int n, double& gain) noexcept
 {
     double envelopeDB = m_envelopeDB;
@@ -170,14 +188,24 @@ inline bool BLSimpleComp::quietGain(int n, double& gain) noexcept
         gain = factorOf(exponentOf(envelopeDB));
         return true;
     }
-    for (int i = 0; i < n; i++)
+    static_assert(-kUnityExponentMin <= kUnityExponentMax, "the symmetric bound lies in the unity range");
+    constexpr double kUnityReductionDB = 20.0 * -kUnityExponentMin;
+    const double slope = m_ratioDB - 1.0;
+    double aboveDB = envelopeDB - DC_OFFSET;
+    double largestDB = std::fabs(slope * aboveDB);
+    if (!(largestDB <= kUnityReductionDB))
+        return false;
+    const double coefficients[2] = {m_releaseEnvelope.coefficient(), m_attackEnvelope.coefficient()};
+#pragma GCC unroll 4
+    for (int i = 1; i < n; i++)
     {
-        if (i > 0)
-            AttRelEnvelope::process(DC_OFFSET, envelopeDB);
-        const double exponent = exponentOf(envelopeDB);
-        if (!(exponent >= kUnityExponentMin && exponent <= kUnityExponentMax))
-            return false;
+        envelopeDB = aboveDB * coefficients[std::signbit(aboveDB)] + DC_OFFSET;
+        aboveDB = envelopeDB - DC_OFFSET;
+        const double reductionDB = std::fabs(slope * aboveDB);
+        largestDB = (reductionDB > largestDB) ? reductionDB : largestDB;
     }
+    if (!(largestDB <= kUnityReductionDB) || !std::isfinite(envelopeDB))
+        return false;
     m_envelopeDB = envelopeDB;
     gain = 1.0;
     return true;

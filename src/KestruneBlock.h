@@ -118,19 +118,26 @@ inline void scaleChannel(const float* in, double gain, double makeup, float* out
 template <class Count>
 inline void scaleChannel(const float* in, const double* gains, double makeup, float* out, Count frames) noexcept
 {
+    const int n = frames;
     if (makeup == 1.0)
-        for (int i = 0; i < frames; i++)
+    {
+#pragma GCC unroll 8
+        for (int i = 0; i < n; i++)
             out[i] = static_cast<float>(static_cast<double>(in[i]) * gains[i]);
+    }
     else
-        for (int i = 0; i < frames; i++)
+    {
+#pragma GCC unroll 8
+        for (int i = 0; i < n; i++)
             out[i] = static_cast<float>(static_cast<double>(in[i]) * gains[i] * makeup);
+    }
 }
 
 // One chunk of at most kChunkFrames frames. Everything the chunk reads is copied first, so an
 // output may be the same buffer as any input. A key is the larger magnitude of its pair, the second
 // winning only when strictly larger (a NaN in the first stays): in float, exactly as in double,
 // since widening is exact and keeps the order.
-template <class Count>
+template <bool kSidechain, class Count>
 inline void processChunk(BLSimpleComp& compressor, double makeup, float quietKeyLimit, const float* in1,
                          const float* in2, const float* sc1, const float* sc2, float* out1, float* out2,
                          Count frames) noexcept
@@ -138,15 +145,17 @@ inline void processChunk(BLSimpleComp& compressor, double makeup, float quietKey
     float left[kChunkFrames];
     float right[kChunkFrames];
     double levels[kChunkFrames];
-    const float* key1 = sc1 != nullptr ? sc1 : in1;
-    const float* key2 = sc1 != nullptr ? sc2 : in2;
     int quiet = 0;
-    for (int i = 0; i < frames; i++)
+    const int n = frames;
+#pragma GCC unroll 2
+    for (int i = 0; i < n; i++)
     {
-        const float rect1 = std::fabs(key1[i]);
-        const float rect2 = std::fabs(key2[i]);
-        left[i] = in1[i];
-        right[i] = in2[i];
+        const float main1 = in1[i];
+        const float main2 = in2[i];
+        left[i] = main1;
+        right[i] = main2;
+        const float rect1 = std::fabs(kSidechain ? sc1[i] : main1);
+        const float rect2 = std::fabs(kSidechain ? sc2[i] : main2);
         const float key = (rect1 < rect2) ? rect2 : rect1;
         levels[i] = static_cast<double>(key) + DC_OFFSET;
         quiet += (key < quietKeyLimit) ? 1 : 0;
@@ -165,6 +174,20 @@ inline void processChunk(BLSimpleComp& compressor, double makeup, float quietKey
     scaleChannel(right, gains, makeup, out2, frames);
 }
 
+template <bool kSidechain>
+inline void processFrames(BLSimpleComp& compressor, double makeup, float quietKeyLimit, const float* in1,
+                          const float* in2, const float* sc1, const float* sc2, float* out1, float* out2,
+                          std::int32_t frames) noexcept
+{
+    std::int32_t done = 0;
+    for (; frames - done >= kChunkFrames; done += kChunkFrames)
+        processChunk<kSidechain>(compressor, makeup, quietKeyLimit, in1 + done, in2 + done, sc1 + done,
+                                 sc2 + done, out1 + done, out2 + done, WholeChunk());
+    if (done < frames)
+        processChunk<kSidechain>(compressor, makeup, quietKeyLimit, in1 + done, in2 + done, sc1 + done,
+                                 sc2 + done, out1 + done, out2 + done, static_cast<int>(frames - done));
+}
+
 } // namespace detail
 
 // Runs frames through the compressor with the state's current settings: the same output, bit for
@@ -178,20 +201,10 @@ inline void processKestruneBlock(KestruneBlockState& state, const float* in1, co
     BLSimpleComp& compressor = state.compressor();
     const double makeup = state.makeupGain();
     const float quietKeyLimit = state.quietKeyLimit();
-    if (!state.settings().useSidechain)
-    {
-        sc1 = nullptr;
-        sc2 = nullptr;
-    }
-    std::int32_t done = 0;
-    for (; frames - done >= detail::kChunkFrames; done += detail::kChunkFrames)
-        detail::processChunk(compressor, makeup, quietKeyLimit, in1 + done, in2 + done,
-                             sc1 != nullptr ? sc1 + done : nullptr, sc2 != nullptr ? sc2 + done : nullptr,
-                             out1 + done, out2 + done, detail::WholeChunk());
-    if (done < frames)
-        detail::processChunk(compressor, makeup, quietKeyLimit, in1 + done, in2 + done,
-                             sc1 != nullptr ? sc1 + done : nullptr, sc2 != nullptr ? sc2 + done : nullptr,
-                             out1 + done, out2 + done, static_cast<int>(frames - done));
+    if (state.settings().useSidechain)
+        detail::processFrames<true>(compressor, makeup, quietKeyLimit, in1, in2, sc1, sc2, out1, out2, frames);
+    else
+        detail::processFrames<false>(compressor, makeup, quietKeyLimit, in1, in2, in1, in2, out1, out2, frames);
 }
 
 // processKestruneBlock that also reports the lowest gain the compressor applied in the block
