@@ -222,6 +222,8 @@ void printTable(const TableReporter& reporter, const std::vector<Row>& rows, con
         const double k = reporter.best(row.kestrune);
         const double s = reporter.best(row.straightforward);
         const double g = reporter.best(row.plainGain);
+        if (k <= 0.0 || s <= 0.0)
+            continue;  // not run (--benchmark_filter)
         std::printf("%-34s %10.2f %16.2f %8.1fx", row.label.c_str(), k, s, s / k);
         if (g > 0.0)
             std::printf(" %12.2f %8.1fx", g, k / g);
