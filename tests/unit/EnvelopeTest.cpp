@@ -269,6 +269,38 @@ TEST(AttRelEnvelopeTest, TieAndNaNValues)
     EXPECT_TRUE(std::isnan(state)); // a NaN state stays NaN: the caller owns the reset
 }
 
+// The step with coefficients held elsewhere (the block passes copy them once per block) is the
+// step of process(), against the formula: attack only for an input strictly above the state.
+TEST(AttRelEnvelopeTest, StepWithCopiedCoefficientsIsTheProcessStep)
+{
+    AttRelEnvelope envelope(3.0, 40.0, 48000.0);
+    const SimpleEnvelope attackFollower(3.0, 48000.0);
+    const SimpleEnvelope releaseFollower(40.0, 48000.0);
+    const double attack = dynref::coefficient(3.0, 48000.0);
+    const double release = dynref::coefficient(40.0, 48000.0);
+    ASSERT_EQ(attackFollower.coefficient(), attack);
+    ASSERT_EQ(releaseFollower.coefficient(), release);
+    const double values[] = {0.0, 1e-25, 0.5, 0.75, 6.0, -2.0, kInf, kNaN};
+    for (double in : values)
+    {
+        for (double state : values)
+        {
+            double processed = state;
+            envelope.process(in, processed);
+            const double stepped =
+                AttRelEnvelope::step(in, state, attackFollower.coefficient(), releaseFollower.coefficient());
+            const double formula = dynref::onePole(state, in, (in > state) ? attack : release);
+            EXPECT_EQ(std::isnan(stepped), std::isnan(formula)) << in << " " << state;
+            if (!std::isnan(formula))
+            {
+                EXPECT_EQ(stepped, formula) << in << " " << state;
+                EXPECT_EQ(processed, formula) << in << " " << state;
+            }
+        }
+    }
+    EXPECT_EQ(SimpleEnvelope::step(0.0, 1.0, 0.25), 0.25);
+}
+
 // --- precondition checks -----------------------------------------------------------------------
 
 namespace
