@@ -203,6 +203,12 @@ public:
 
 }  // namespace
 
+std::string kestruneModulePath()
+{
+    const char* other = std::getenv("KESTRUNE_BENCH_MODULE");
+    return other != nullptr && *other != '\0' ? other : KESTRUNE_MODULE_PATH;
+}
+
 std::unique_ptr<Processor> makeKestrune(const std::string& modulePath, bool useSidechain)
 {
     return std::make_unique<KestruneProcessor>(modulePath, useSidechain);

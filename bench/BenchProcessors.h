@@ -42,6 +42,9 @@ private:
     std::string m_name;
 };
 
+// The module the measurements load as Kestrune: the one built beside them, or the file that the
+// environment variable KESTRUNE_BENCH_MODULE names (to measure another build side by side).
+std::string kestruneModulePath();
 // Kestrune through its module; useSidechain picks the key.
 std::unique_ptr<Processor> makeKestrune(const std::string& modulePath, bool useSidechain);
 // The straightforward per-frame loop of StraightforwardLoop.h with Kestrune's settings.

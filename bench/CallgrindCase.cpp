@@ -37,7 +37,7 @@ constexpr std::size_t kTailModelFrames = 13 * std::size_t(kSampleRate);
 std::unique_ptr<Processor> makeProcessor(const std::string& name)
 {
     if (name == "kestrune")
-        return makeKestrune(KESTRUNE_MODULE_PATH, false);
+        return makeKestrune(kestruneModulePath(), false);
     if (name == "straightforward")
         return makeStraightforward(false);
     if (name == "plain-gain")

@@ -262,8 +262,8 @@ int main(int argc, char** argv)
         owned.push_back(std::move(processor));
         return owned.back().get();
     };
-    Processor* kestrune = keep(makeKestrune(KESTRUNE_MODULE_PATH, false));
-    Processor* kestruneSidechain = keep(makeKestrune(KESTRUNE_MODULE_PATH, true));
+    Processor* kestrune = keep(makeKestrune(kestruneModulePath(), false));
+    Processor* kestruneSidechain = keep(makeKestrune(kestruneModulePath(), true));
     Processor* straightforward = keep(makeStraightforward(false));
     Processor* straightforwardSidechain = keep(makeStraightforward(true));
     Processor* plainGain = keep(makePlainGain());

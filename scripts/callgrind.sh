@@ -7,7 +7,8 @@
 # loading and the lead-in. Peers that are not installed are reported as such.
 #   scripts/callgrind.sh [PROCESSOR...]   (kestrune straightforward plain-gain lsp zamx2 zam nothing;
 #                                          nothing shows what is left of the harness per frame)
-# N (default 100, at most 200) and KESTRUNE_BUILD_DIR can be set in the environment.
+# N (default 100, at most 200) and KESTRUNE_BUILD_DIR can be set in the environment, and
+# KESTRUNE_BENCH_MODULE names another build of Kestrune.so to count instead of build/'s.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="${KESTRUNE_BUILD_DIR:-$root/build}"
