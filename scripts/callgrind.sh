@@ -15,7 +15,7 @@ build="${KESTRUNE_BUILD_DIR:-$root/build}"
 blocks="${N:-100}"
 frames_per_block=512
 
-command -v valgrind >/dev/null || { echo "error: valgrind is not installed (apt-get install valgrind)" >&2; exit 1; }
+command -v valgrind >/dev/null || { echo "error: valgrind is not installed (./scripts/setup-debian.sh --bench)" >&2; exit 1; }
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRUNE_SANITIZE=OFF >&2
 fi

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Installs, with apt, every Debian 12 package the build, the tools and the tests need and that
 # is not installed yet. Safe to run again: it does nothing when everything is present.
-#   setup-debian.sh [--demo] [--list | --add-architectures]
+#   setup-debian.sh [--demo | --bench] [--list | --add-architectures]
 # --demo limits it to what building the plug-in and its tool needs (no cross compilers, wine or
-# DAWs); --list prints the packages instead of installing them; --add-architectures only adds the
-# foreign dpkg architectures they need (do that before apt-get update).
+# DAWs); --bench to that and what the speed measurements use (valgrind, and the peer compressors
+# they compare with, which nothing else needs); --list prints the packages instead of installing
+# them; --add-architectures only adds the foreign dpkg architectures they need (do that before
+# apt-get update).
 set -euo pipefail
 
 # building the plug-in, its tests and the kestrune tool (audio files, sidechain resampling,
@@ -17,6 +19,13 @@ demo_packages=(
   libsndfile1-dev libsamplerate0-dev libcli11-dev python3-matplotlib
   lv2-dev lilv-utils
   help2man strace
+)
+
+# scripts/bench.sh and scripts/callgrind.sh: instruction counts, and the installed compressors
+# they measure beside Kestrune (optional at run time; not part of the test suite's list)
+bench_packages=(
+  "${demo_packages[@]}"
+  valgrind zam-plugins lsp-plugins-vst
 )
 
 packages=(
@@ -59,9 +68,10 @@ action=install
 for argument in "$@"; do
   case "$argument" in
     --demo) packages=("${demo_packages[@]}") ;;
+    --bench) packages=("${bench_packages[@]}") ;;
     --list) action=list ;;
     --add-architectures) action=architectures ;;
-    *) echo "usage: $0 [--demo] [--list | --add-architectures]" >&2; exit 2 ;;
+    *) echo "usage: $0 [--demo | --bench] [--list | --add-architectures]" >&2; exit 2 ;;
   esac
 done
 if [ "$action" = list ]; then
