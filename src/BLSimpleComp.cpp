@@ -14,8 +14,8 @@ namespace
 
 // The threshold level lowered by a relative 2^-20 (about 8e-6 dB). The logarithm and the product
 // round to within a few ulps of levels of at most a few thousand dB, under 1e-12 dB, far inside
-// that margin; the limit's top is still put through the exact computation. A NaN threshold gives
-// NaN here, which no level is below; so does -infinity (0).
+// that margin; the limit's top is still put through the exact computation. A NaN threshold and
+// -infinity give no limit (0); +infinity gives +infinity, below which every finite level lies.
 double quietLevelLimitFor(double thresholdDB)
 {
     const double limit = dB2lin(thresholdDB) * (1.0 - 0x1p-20);
