@@ -136,11 +136,12 @@ inline void scaleChannel(const float* in, const double* gains, double makeup, fl
 // One chunk of at most kChunkFrames frames. Everything the chunk reads is copied first, so an
 // output may be the same buffer as any input. A key is the larger magnitude of its pair, the second
 // winning only when strictly larger (a NaN in the first stays): in float, exactly as in double,
-// since widening is exact and keeps the order.
-template <bool kSidechain, class Count>
-inline void processChunk(BLSimpleComp& compressor, double makeup, float quietKeyLimit, const float* in1,
-                         const float* in2, const float* sc1, const float* sc2, float* out1, float* out2,
-                         Count frames) noexcept
+// since widening is exact and keeps the order. With kMetered it returns the lowest factor of the
+// chunk (a NaN factor is passed over, as a comparison would), otherwise 1.
+template <bool kSidechain, bool kMetered, class Count>
+inline double processChunk(BLSimpleComp& compressor, double makeup, float quietKeyLimit, const float* in1,
+                           const float* in2, const float* sc1, const float* sc2, float* out1, float* out2,
+                           Count frames) noexcept
 {
     float left[kChunkFrames];
     float right[kChunkFrames];
@@ -161,31 +162,62 @@ inline void processChunk(BLSimpleComp& compressor, double makeup, float quietKey
         quiet += (key < quietKeyLimit) ? 1 : 0;
     }
 
+    double lowest = 1.0;
     double gain;
     if (quiet == frames && compressor.quietGain(frames, gain))
     {
         scaleChannel(left, gain, makeup, out1, frames);
         scaleChannel(right, gain, makeup, out2, frames);
-        return;
+        if (kMetered && gain < lowest)
+            lowest = gain;
+        return lowest;
     }
     double gains[kChunkFrames];
     compressor.gains(levels, gains, frames, quiet == 0);
     scaleChannel(left, gains, makeup, out1, frames);
     scaleChannel(right, gains, makeup, out2, frames);
+    if (kMetered)
+        for (int i = 0; i < n; i++)
+            lowest = (gains[i] < lowest) ? gains[i] : lowest;
+    return lowest;
 }
 
-template <bool kSidechain>
-inline void processFrames(BLSimpleComp& compressor, double makeup, float quietKeyLimit, const float* in1,
-                          const float* in2, const float* sc1, const float* sc2, float* out1, float* out2,
-                          std::int32_t frames) noexcept
+template <bool kSidechain, bool kMetered>
+inline double processFrames(BLSimpleComp& compressor, double makeup, float quietKeyLimit, const float* in1,
+                            const float* in2, const float* sc1, const float* sc2, float* out1, float* out2,
+                            std::int32_t frames) noexcept
 {
+    double lowest = 1.0;
     std::int32_t done = 0;
     for (; frames - done >= kChunkFrames; done += kChunkFrames)
-        processChunk<kSidechain>(compressor, makeup, quietKeyLimit, in1 + done, in2 + done, sc1 + done,
-                                 sc2 + done, out1 + done, out2 + done, WholeChunk());
+    {
+        const double chunkLowest = processChunk<kSidechain, kMetered>(compressor, makeup, quietKeyLimit, in1 + done,
+                                                                      in2 + done, sc1 + done, sc2 + done, out1 + done,
+                                                                      out2 + done, WholeChunk());
+        lowest = (chunkLowest < lowest) ? chunkLowest : lowest;
+    }
     if (done < frames)
-        processChunk<kSidechain>(compressor, makeup, quietKeyLimit, in1 + done, in2 + done, sc1 + done,
-                                 sc2 + done, out1 + done, out2 + done, static_cast<int>(frames - done));
+    {
+        const double chunkLowest = processChunk<kSidechain, kMetered>(
+            compressor, makeup, quietKeyLimit, in1 + done, in2 + done, sc1 + done, sc2 + done, out1 + done,
+            out2 + done, static_cast<int>(frames - done));
+        lowest = (chunkLowest < lowest) ? chunkLowest : lowest;
+    }
+    return lowest;
+}
+
+template <bool kMetered>
+inline double processBlock(KestruneBlockState& state, const float* in1, const float* in2, const float* sc1,
+                           const float* sc2, float* out1, float* out2, std::int32_t frames) noexcept
+{
+    BLSimpleComp& compressor = state.compressor();
+    const double makeup = state.makeupGain();
+    const float quietKeyLimit = state.quietKeyLimit();
+    if (state.settings().useSidechain)
+        return processFrames<true, kMetered>(compressor, makeup, quietKeyLimit, in1, in2, sc1, sc2, out1, out2,
+                                             frames);
+    return processFrames<false, kMetered>(compressor, makeup, quietKeyLimit, in1, in2, in1, in2, out1, out2,
+                                          frames);
 }
 
 } // namespace detail
@@ -198,47 +230,17 @@ inline void processKestruneBlock(KestruneBlockState& state, const float* in1, co
                                  const float* sc1, const float* sc2, float* out1, float* out2,
                                  std::int32_t frames) noexcept
 {
-    BLSimpleComp& compressor = state.compressor();
-    const double makeup = state.makeupGain();
-    const float quietKeyLimit = state.quietKeyLimit();
-    if (state.settings().useSidechain)
-        detail::processFrames<true>(compressor, makeup, quietKeyLimit, in1, in2, sc1, sc2, out1, out2, frames);
-    else
-        detail::processFrames<false>(compressor, makeup, quietKeyLimit, in1, in2, in1, in2, out1, out2, frames);
+    detail::processBlock<false>(state, in1, in2, sc1, sc2, out1, out2, frames);
 }
 
 // processKestruneBlock that also reports the lowest gain the compressor applied in the block
 // (linear, makeup excluded; 1 when it applied none or frames is 0), for editions that meter the
-// gain reduction. The compressor scales a probe of exactly 1.0 alongside the frame, which yields
-// its factor without touching its state; the frame is then scaled by that factor as process()
-// would have, so the audio is the same bit for bit.
+// gain reduction. The audio is the same bit for bit.
 inline double processKestruneBlockMetered(KestruneBlockState& state, const float* in1, const float* in2,
                                           const float* sc1, const float* sc2, float* out1, float* out2,
                                           std::int32_t frames) noexcept
 {
-    BLSimpleComp& compressor = state.compressor();
-    const double makeup = state.makeupGain();
-    const bool keyedBySidechain = state.settings().useSidechain;
-    const float* key1 = keyedBySidechain ? sc1 : in1;
-    const float* key2 = keyedBySidechain ? sc2 : in2;
-    double lowest = 1.0;
-    for (std::int32_t frame = 0; frame < frames; frame++)
-    {
-        const double left = in1[frame];
-        const double right = in2[frame];
-        // The key of the two-argument process() overloads: the larger magnitude, the first on a tie.
-        const double rect1 = std::fabs(static_cast<double>(key1[frame]));
-        const double rect2 = std::fabs(static_cast<double>(key2[frame]));
-        const double link = (rect1 < rect2) ? rect2 : rect1;
-        double gain = 1.0;
-        double unused = 0.0;
-        compressor.process(gain, unused, link);
-        if (gain < lowest)
-            lowest = gain;
-        out1[frame] = static_cast<float>((left * gain) * makeup);
-        out2[frame] = static_cast<float>((right * gain) * makeup);
-    }
-    return lowest;
+    return detail::processBlock<true>(state, in1, in2, sc1, sc2, out1, out2, frames);
 }
 
 }  // namespace VAZiro

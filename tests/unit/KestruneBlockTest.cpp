@@ -358,6 +358,55 @@ TEST(KestruneBlock, QuietKeyLimitIsExactAndClose)
     }
 }
 
+// The metered form, as the LV2 edition runs it: the same audio, and for every block the lowest
+// factor the model applied in it (makeup left out; 1 for a block without compression).
+TEST(KestruneBlock, MeteredBlocksReportTheLowestFactor)
+{
+    std::mt19937 random = kestrune_test::seededGenerator();
+    for (const bool sidechain : {false, true})
+    {
+        const KestruneSettings s = settings(-30.0f, 4.0f, 6.0f, sidechain);
+        const Signal signal = makeSignal(random, 30000, s.threshold);
+        dynref::Compressor model;
+        model.setRate(s.attack, s.release, kRate);
+        model.thresholdDB = s.threshold;
+        model.slope = 1.0 / s.ratio;
+        const double makeup = dynref::toLin(s.makeup);
+
+        BLSimpleComp compressor;
+        KestruneBlockState state(compressor, s, kRate);
+        std::vector<float> out1(signal.frames());
+        std::vector<float> out2(signal.frames());
+        const int sizes[] = {512, 1, 300, 256, 4096, 77};
+        int compressingBlocks = 0;
+        std::size_t at = 0;
+        for (int block = 0; at < signal.frames(); block++)
+        {
+            const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(sizes[block % 6]), signal.frames() - at);
+            const double lowest = VAZiro::processKestruneBlockMetered(
+                state, &signal.channel[0][at], &signal.channel[1][at], &signal.channel[2][at], &signal.channel[3][at],
+                &out1[at], &out2[at], static_cast<std::int32_t>(n));
+            double expectedLowest = 1.0;
+            for (std::size_t f = at; f < at + n; f++)
+            {
+                const double left = signal.channel[0][f];
+                const double right = signal.channel[1][f];
+                const double key = sidechain ? dynref::Compressor::link(signal.channel[2][f], signal.channel[3][f])
+                                             : dynref::Compressor::link(left, right);
+                const double factor = model.gain(key);
+                if (factor < expectedLowest)
+                    expectedLowest = factor;
+                ASSERT_EQ(bitsOf(out1[f]), bitsOf(static_cast<float>(left * factor * makeup))) << "frame " << f;
+                ASSERT_EQ(bitsOf(out2[f]), bitsOf(static_cast<float>(right * factor * makeup))) << "frame " << f;
+            }
+            ASSERT_EQ(lowest, expectedLowest) << "block at frame " << at;
+            compressingBlocks += expectedLowest < 1.0 ? 1 : 0;
+            at += n;
+        }
+        EXPECT_GT(compressingBlocks, 10);
+    }
+}
+
 // Settings changed between blocks reach the block: the quiet limit follows the threshold, the
 // makeup factor follows the makeup.
 TEST(KestruneBlock, SettingChangesBetweenBlocks)
