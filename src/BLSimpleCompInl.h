@@ -151,6 +151,13 @@ inline void BLSimpleComp::envelopePass(double* values, int n) noexcept
 // is not finite makes the envelope NaN for good (the clamp keeps a NaN amount; +infinity meets
 // the attack follower as (e - inf) * c + inf); the envelope is then put back and the block done
 // again with every check.
+//
+// Callers fill the first n levels of a larger scratch array; GCC, inlining this into them, cannot
+// always see that and would warn that the passes read it uninitialised.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 inline void BLSimpleComp::gains(const double* levels, double* gains, int n, bool loudLevels) noexcept
 {
     if (loudLevels && std::isfinite(m_thresholdDB))
@@ -171,6 +178,9 @@ inline void BLSimpleComp::gains(const double* levels, double* gains, int n, bool
     for (int i = 0; i < n; i++)
         gains[i] = factorOf(gains[i]);
 }
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 
 // A quiet frame feeds the envelope an amount of exactly DC_OFFSET (0 + DC_OFFSET). An envelope that
 // such a frame leaves unchanged is settled: every frame gets its factor. A moving one gives one
