@@ -93,12 +93,12 @@ private:
 class PeerProcessor : public ModuleProcessor
 {
 public:
-    PeerProcessor(const PeerSpec& spec) : ModuleProcessor(spec.label, spec.path)
+    PeerProcessor(const PeerModule& peer) : ModuleProcessor(peer.label, peer.path)
     {
-        setToValue(spec.threshold, kThresholdDB);
-        setToValue(spec.ratio, kRatio);
-        setToValue(spec.attack, kAttackMs);
-        setToValue(spec.release, kReleaseMs);
+        setToValue(peer.threshold, kThresholdDB);
+        setToValue(peer.ratio, kRatio);
+        setToValue(peer.attack, kAttackMs);
+        setToValue(peer.release, kReleaseMs);
     }
 
 private:
@@ -229,7 +229,7 @@ std::unique_ptr<Processor> makeNothing()
     return std::make_unique<NothingProcessor>();
 }
 
-std::vector<PeerSpec> knownPeers()
+std::vector<PeerModule> knownPeers()
 {
     return {
         {"lsp sc-compressor-stereo", "/usr/lib/vst/lsp-plugins/sc-compressor-stereo.so", "al", "cr", "at", "rt"},
@@ -238,16 +238,16 @@ std::vector<PeerSpec> knownPeers()
     };
 }
 
-std::unique_ptr<Processor> makePeer(const PeerSpec& spec, std::string& why)
+std::unique_ptr<Processor> makePeer(const PeerModule& peer, std::string& why)
 {
-    if (!std::ifstream(spec.path).good())
+    if (!std::ifstream(peer.path).good())
     {
-        why = "not installed (" + spec.path + ")";
+        why = "not installed (" + peer.path + ")";
         return nullptr;
     }
     try
     {
-        return std::make_unique<PeerProcessor>(spec);
+        return std::make_unique<PeerProcessor>(peer);
     }
     catch (const khost::HostError& error)
     {

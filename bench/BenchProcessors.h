@@ -55,7 +55,7 @@ std::unique_ptr<Processor> makePlainGain();
 std::unique_ptr<Processor> makeNothing();
 
 // A compressor installed from a distribution package, with the names of its four parameters.
-struct PeerSpec
+struct PeerModule
 {
     std::string label;
     std::string path;
@@ -66,9 +66,9 @@ struct PeerSpec
 };
 
 // The stereo and mono compressors this machine may have (zam-plugins, lsp-plugins-vst).
-std::vector<PeerSpec> knownPeers();
+std::vector<PeerModule> knownPeers();
 // Loads and configures a peer, or returns null and sets why when it is not installed or cannot be
 // driven. The key is its own input (no sidechain).
-std::unique_ptr<Processor> makePeer(const PeerSpec& spec, std::string& why);
+std::unique_ptr<Processor> makePeer(const PeerModule& peer, std::string& why);
 
 }  // namespace kbench

@@ -44,7 +44,7 @@ std::unique_ptr<Processor> makeProcessor(const std::string& name)
         return makePlainGain();
     if (name == "nothing")
         return makeNothing();
-    const std::vector<PeerSpec> peers = knownPeers();
+    const std::vector<PeerModule> peers = knownPeers();
     const char* keys[] = {"lsp", "zamx2", "zam"};
     for (std::size_t i = 0; i < peers.size(); i++)
     {

@@ -282,18 +282,18 @@ int main(int argc, char** argv)
 
     std::vector<Processor*> peers;
     std::vector<std::string> peerNames;
-    for (const PeerSpec& spec : knownPeers())
+    for (const PeerModule& module : knownPeers())
     {
         std::string why;
-        std::unique_ptr<Processor> peer = makePeer(spec, why);
-        peerNames.push_back(spec.label);
+        std::unique_ptr<Processor> peer = makePeer(module, why);
+        peerNames.push_back(module.label);
         if (peer == nullptr)
         {
-            std::printf("%s: %s\n", spec.label.c_str(), why.c_str());
+            std::printf("%s: %s\n", module.label.c_str(), why.c_str());
             peers.push_back(nullptr);
             continue;
         }
-        std::printf("%s:", spec.label.c_str());
+        std::printf("%s:", module.label.c_str());
         for (const std::string& shown : peer->settingsShown())
             std::printf("  %s", shown.c_str());
         std::printf("\n");
