@@ -3,8 +3,8 @@
 # is not installed yet. Safe to run again: it does nothing when everything is present.
 #   setup-debian.sh [--demo | --bench] [--list | --add-architectures]
 # --demo limits it to what building the plug-in and its tool needs (no cross compilers, wine or
-# DAWs); --bench to that and what the speed measurements use (valgrind, and the peer compressors
-# they compare with, which nothing else needs); --list prints the packages instead of installing
+# DAWs); --bench to that and what the speed measurements use (valgrind and the peer compressors
+# they compare with); --list prints the packages instead of installing
 # them; --add-architectures only adds the foreign dpkg architectures they need (do that before
 # apt-get update).
 set -euo pipefail
@@ -22,7 +22,7 @@ demo_packages=(
 )
 
 # scripts/bench.sh and scripts/callgrind.sh: instruction counts, and the installed compressors
-# they measure beside Kestrune (optional at run time; not part of the test suite's list)
+# they measure beside Kestrune (optional at run time; lsp-plugins-vst is needed by nothing else)
 bench_packages=(
   "${demo_packages[@]}"
   valgrind zam-plugins lsp-plugins-vst
