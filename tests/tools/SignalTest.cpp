@@ -26,6 +26,8 @@ using tooltest::runToolOnTerminal;
 using tooltest::TemporaryFolder;
 using tooltest::writeAudio;
 
+constexpr std::int64_t kLongFrames = 24 * 48000;
+
 constexpr char kStopOutput = '\x13';   // XOFF: the program's next write to the terminal waits
 constexpr char kStartOutput = '\x11';  // XON
 
@@ -51,8 +53,10 @@ protected:
         // Core dumps of SIGQUIT, SIGXCPU and SIGXFSZ would land in the working folder.
         const struct rlimit noCore = {0, 0};
         ::setrlimit(RLIMIT_CORE, &noCore);
-        // 11 s: long enough for the progress bar, which shows from 10 s of audio on.
-        writeAudio(m_folder.file("long.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, 48000, 11 * 48000,
+        // The progress bar shows from 10 s of audio on. Signalled a quarter of the way, 18 s are
+        // still to render frame by frame (about a second), so a test slowed down by a busy machine
+        // still signals a running program, not a finished one.
+        writeAudio(m_folder.file("long.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, 48000, kLongFrames,
                    [](std::int64_t i, int) { return 0.5 * std::sin(0.01 * static_cast<double>(i)); });
         m_before = m_folder.entries();
     }
@@ -105,17 +109,17 @@ TEST_F(SignalTest, SignalsTheParentIgnoresStayIgnored)
         const tooltest::RunResult result = renderAndSignal(signal, 0, "out.wav", "512");
         EXPECT_EQ(result.signal, 0) << result.err;
         EXPECT_EQ(result.exitCode, 0) << result.err;
-        EXPECT_EQ(tooltest::readAudio(m_folder.file("out.wav")).frames(), 11 * 48000);
+        EXPECT_EQ(tooltest::readAudio(m_folder.file("out.wav")).frames(), kLongFrames);
         std::filesystem::remove(m_folder.file("out.wav"));
     }
 }
 
 TEST_F(SignalTest, EverySignalThatEndsARenderRemovesItsPartialFile)
 {
-    // Early and half-way for the usual ones, half-way for the rest.
+    // Early and a quarter of the way for the usual ones, a quarter of the way for the rest.
     for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGXCPU, SIGVTALRM})
     {
-        for (const int percent : {0, 50})
+        for (const int percent : {0, 25})
         {
             if (percent == 0 && signal != SIGINT && signal != SIGTERM)
                 continue;
@@ -174,7 +178,7 @@ TEST_F(SignalTest, PlotStopsItsPythonAndLeavesNothing)
 TEST_F(SignalTest, PartialFilesOfEndedRunsAreSweptByTheNextRun)
 {
     // SIGKILL cannot be caught: the partial file stays, named after the output and the process.
-    const tooltest::RunResult killed = renderAndSignal(SIGKILL, 50, "killed.wav");
+    const tooltest::RunResult killed = renderAndSignal(SIGKILL, 25, "killed.wav");
     EXPECT_EQ(killed.signal, SIGKILL);
     std::vector<std::string> left;
     for (const std::string& name : m_folder.entries())
