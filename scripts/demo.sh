@@ -8,7 +8,10 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup-debian.sh" --demo
 
-cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRUNE_SANITIZE=OFF
+# Only what the demo installs and runs: the test suite (scripts/test.sh) turns the tests and
+# benchmarks on again in the same folder.
+cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRUNE_SANITIZE=OFF \
+      -DKESTRUNE_BUILD_TESTS=OFF -DKESTRUNE_BUILD_BENCHMARKS=OFF
 cmake --build "$root/build" -j "$(nproc)" --target Kestrune kestrune_lv2 kestrune kestrune_share
 
 vst_dir=${KESTRUNE_VST_DIR:-$HOME/.vst}
