@@ -317,21 +317,18 @@ std::vector<std::string> sampleFormatNames()
 
 int sampleFormatFromName(const std::string& name)
 {
-    for (const SampleFormatName& format : kSampleFormats)
-    {
-        if (name == format.name)
-            return format.subtype;
-    }
-    return 0;
+    const auto found = std::find_if(std::begin(kSampleFormats), std::end(kSampleFormats),
+                                    [&](const SampleFormatName& format) { return name == format.name; });
+    return found != std::end(kSampleFormats) ? found->subtype : 0;
 }
 
 std::string describeSampleFormat(int subtype)
 {
-    for (const SampleFormatName& format : kSampleFormats)
-    {
-        if ((subtype & SF_FORMAT_SUBMASK) == format.subtype)
-            return format.description;
-    }
+    const auto found = std::find_if(std::begin(kSampleFormats), std::end(kSampleFormats), [&](const auto& format) {
+        return (subtype & SF_FORMAT_SUBMASK) == format.subtype;
+    });
+    if (found != std::end(kSampleFormats))
+        return found->description;
     SF_FORMAT_INFO info{};
     info.format = subtype & SF_FORMAT_SUBMASK;
     if (sf_command(nullptr, SFC_GET_FORMAT_INFO, &info, sizeof info) == 0 && info.name != nullptr)

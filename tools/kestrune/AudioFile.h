@@ -74,7 +74,6 @@ public:
     void commit();
 
     const std::string& path() const { return m_file.path(); }
-    int format() const { return m_format; }
     // Samples beyond full scale that an integer format had to clip.
     std::int64_t clippedSamples() const { return m_clipped; }
 

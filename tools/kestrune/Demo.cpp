@@ -23,6 +23,10 @@ namespace
 
 constexpr double kTwoPi = 6.283185307179586476925286766559;
 
+// One chord per bar.
+constexpr double kChordSeconds = 4.0 * 60.0 / kDemoTempoBpm;
+constexpr int kChords = static_cast<int>(kDemoSeconds / kChordSeconds);
+
 double noteHz(int midiNote)
 {
     return 440.0 * std::pow(2.0, (midiNote - 69) / 12.0);
@@ -94,15 +98,13 @@ std::vector<float> toFloat(const std::vector<double>& samples)
 
 void synthesisePad(std::vector<double>& left, std::vector<double>& right, int rate)
 {
-    const double chordSeconds = 4.0 * 60.0 / kDemoTempoBpm;  // one bar
-    const double detune = std::pow(2.0, 7.0 / 1200.0);     // 7 cents
+    const double detune = std::pow(2.0, 7.0 / 1200.0);  // 7 cents
     const std::size_t frames = left.size();
-    const int chords = static_cast<int>(kDemoSeconds / chordSeconds);
-    for (int c = 0; c < chords; ++c)
+    for (int c = 0; c < kChords; ++c)
     {
         const Chord& chord = kProgression[c % 4];
-        const double start = c * chordSeconds;
-        const double end = start + chordSeconds;
+        const double start = c * kChordSeconds;
+        const double end = start + kChordSeconds;
         // A note sounds until its release tail has fallen by about 70 dB.
         const std::size_t first = static_cast<std::size_t>(start * rate);
         const std::size_t last = std::min(frames, static_cast<std::size_t>((end + 1.2) * rate));
@@ -149,14 +151,12 @@ void synthesisePad(std::vector<double>& left, std::vector<double>& right, int ra
 
 void synthesiseBass(std::vector<double>& left, std::vector<double>& right, int rate)
 {
-    const double chordSeconds = 4.0 * 60.0 / kDemoTempoBpm;
-    const int chords = static_cast<int>(kDemoSeconds / chordSeconds);
     const std::size_t frames = left.size();
-    for (int c = 0; c < chords; ++c)
+    for (int c = 0; c < kChords; ++c)
     {
         const double hz = noteHz(kProgression[c % 4].bass);
-        const double start = c * chordSeconds;
-        const double end = start + chordSeconds - 0.03;
+        const double start = c * kChordSeconds;
+        const double end = start + kChordSeconds - 0.03;
         const std::size_t first = static_cast<std::size_t>(start * rate);
         const std::size_t last = std::min(frames, static_cast<std::size_t>((end + 0.6) * rate));
         double phase = 0.0;

@@ -21,7 +21,6 @@ public:
     ProgressBar(const ProgressBar&) = delete;
     ProgressBar& operator=(const ProgressBar&) = delete;
 
-    bool enabled() const { return m_enabled; }
     // Counts frames rendered; redraws at most ten times a second.
     void advance(std::int64_t frames);
     // Clears the line; later calls do nothing.

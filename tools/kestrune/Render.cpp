@@ -83,25 +83,20 @@ void SidechainFeed::refill()
     m_chunkFrames = 0;
     if (m_ended)
         return;
+    long produced = 0;
     if (m_resampler != nullptr)
-    {
-        const long produced = src_callback_read(m_resampler, m_ratio, static_cast<long>(kSidechainChunk),
-                                                m_chunk.data());
-        if (m_sourceError)
-            std::rethrow_exception(m_sourceError);
-        if (produced < 0 || src_error(m_resampler) != 0)
-            throw ToolError(std::string("cannot resample the sidechain: ") + src_strerror(src_error(m_resampler)));
-        m_chunkFrames = static_cast<std::size_t>(produced);
-    }
+        produced = src_callback_read(m_resampler, m_ratio, static_cast<long>(kSidechainChunk), m_chunk.data());
     else
     {
-        m_chunkFrames = m_source.read(m_sourceLeft.data(), m_sourceRight.data(), kSidechainChunk);
-        for (std::size_t i = 0; i < m_chunkFrames; ++i)
-        {
-            m_chunk[2 * i] = m_sourceLeft[i];
-            m_chunk[2 * i + 1] = m_sourceRight[i];
-        }
+        float* frames = nullptr;
+        produced = supply(this, &frames);
+        std::copy_n(frames, 2 * produced, m_chunk.begin());
     }
+    if (m_sourceError)
+        std::rethrow_exception(m_sourceError);
+    if (produced < 0 || (m_resampler != nullptr && src_error(m_resampler) != 0))
+        throw ToolError(std::string("cannot resample the sidechain: ") + src_strerror(src_error(m_resampler)));
+    m_chunkFrames = static_cast<std::size_t>(produced);
     m_ended = m_chunkFrames == 0;
 }
 

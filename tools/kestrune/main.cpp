@@ -55,9 +55,11 @@ void requireExtension(const std::string& path, const char* option, const std::ve
                          (extensions.size() > 1 ? "; pictures are PNG, SVG or PDF by their extension" : ""));
 }
 
-void requirePicture(const std::string& path, const char* option)
+// The picture by its extension, and the CSV beside it.
+void requirePictureFiles(const Options& options, const char* pictureOption)
 {
-    requireExtension(path, option, {std::begin(kPictureExtensions), std::end(kPictureExtensions)});
+    requireExtension(options.picture, pictureOption, {std::begin(kPictureExtensions), std::end(kPictureExtensions)});
+    requireExtension(options.data, "--data", {"csv"});
 }
 
 // Every output of a run: none may be an input or another output ("-" is a stream, not a file).
@@ -108,8 +110,7 @@ void runRender(const Options& options)
 {
     const bool writesAudio = !options.output.empty();
     const bool records = !options.picture.empty() || !options.data.empty();
-    requirePicture(options.picture, writesAudio ? "--plot" : "-o");
-    requireExtension(options.data, "--data", {"csv"});
+    requirePictureFiles(options, writesAudio ? "--plot" : "-o");
     if (!records && (options.start != 0.0 || options.end >= 0.0))
         throw UsageError("--start and --end choose the stretch that is drawn; give --plot");
     if (options.input == "-" && options.sidechain == "-")
@@ -204,8 +205,7 @@ void runRender(const Options& options)
 
 void runCurve(const Options& options)
 {
-    requirePicture(options.picture, "-o");
-    requireExtension(options.data, "--data", {"csv"});
+    requirePictureFiles(options, "-o");
     checkOutputs({options.picture, options.data}, {});
     Effect effect(loadModule(options.plugin));
     const std::vector<ParameterSetting> settings = resolveParameters(options.parameters, effect, false);
