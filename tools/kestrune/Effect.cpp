@@ -9,8 +9,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iomanip>
+#include <iterator>
 #include <ostream>
 #include <sstream>
+#include <utility>
 
 namespace kestrune
 {
@@ -65,28 +67,23 @@ std::string categoryName(VstIntPtr category)
     static const char* const names[] = {"unknown", "effect", "instrument", "analysis", "mastering",
                                         "spatialiser", "room effect", "surround effect", "restoration",
                                         "offline process", "shell", "generator"};
-    if (category >= 0 && category < static_cast<VstIntPtr>(sizeof names / sizeof names[0]))
+    if (category >= 0 && category < static_cast<VstIntPtr>(std::size(names)))
         return names[category];
     return "not a known category";
 }
 
 std::string flagNames(VstInt32 flags)
 {
-    struct Flag
-    {
-        VstInt32 bit;
-        const char* name;
-    };
-    static const Flag known[] = {
+    static const std::pair<VstInt32, const char*> known[] = {
         {effFlagsHasEditor, "editor"},           {effFlagsCanReplacing, "replacing"},
         {effFlagsProgramChunks, "program chunks"}, {effFlagsIsSynth, "instrument"},
         {effFlagsNoSoundInStop, "no sound in stop"}, {effFlagsCanDoubleReplacing, "double replacing"},
     };
     std::string names;
-    for (const Flag& flag : known)
+    for (const auto& [bit, name] : known)
     {
-        if ((flags & flag.bit) != 0)
-            names += (names.empty() ? "" : ", ") + std::string(flag.name);
+        if ((flags & bit) != 0)
+            names += (names.empty() ? "" : ", ") + std::string(name);
     }
     return names.empty() ? "none" : names;
 }

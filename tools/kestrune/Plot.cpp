@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <system_error>
 
 namespace kestrune
@@ -67,16 +66,10 @@ std::vector<std::string> interpreters()
     return {"python3", "/usr/bin/python3"};
 }
 
-std::string lastLine(const std::string& text)
+std::string lastLine(std::string text)
 {
-    std::istringstream lines(text);
-    std::string last;
-    for (std::string line; std::getline(lines, line);)
-    {
-        if (!line.empty())
-            last = line;
-    }
-    return last;
+    text.erase(text.find_last_not_of('\n') + 1);
+    return text.substr(text.rfind('\n') + 1);
 }
 
 }  // namespace
