@@ -104,17 +104,11 @@ def description_column(lines):
 def parse_entry(head, text, section):
     if section == "Subcommands":
         return Option([head.split()[0]], "", False, False, text)
-    words = head.split(" ", 1)
-    names = words[0].split(",")
-    value = words[1] if len(words) > 1 else ""
-    required = repeatable = False
-    for marker in (" REQUIRED", " ..."):
-        if value.endswith(marker) or value == marker.strip():
-            value = value[:-len(marker)].strip() if value != marker.strip() else ""
-            required |= marker == " REQUIRED"
-            repeatable |= marker == " ..."
-    if value.endswith(" REQUIRED"):
-        value, required = value[:-len(" REQUIRED")].strip(), True
+    names, *words = head.split()
+    names = names.split(",")
+    required = "REQUIRED" in words
+    repeatable = "..." in words
+    value = " ".join(word for word in words if word not in ("REQUIRED", "..."))
     if section == "Positionals":
         # "input INPUT": the first word is the name of the positional, the second its value
         return Option(names, value or names[0].upper(), required, repeatable, text)
@@ -148,24 +142,17 @@ def shell_words(words):
 
 def completion(program):
     top, commands = all_help(program)
-    out = []
-    out.append("# bash completion for kestrune; written at build time from the program's --help.")
-    out.append("")
-    out.append("_kestrune_commands='%s'" % shell_words(name for name, _ in commands))
-    out.append("")
-    out.append("# _kestrune_options COMMAND: the options of COMMAND (empty: of the program itself)")
-    out.append("_kestrune_options() {")
-    out.append("  case $1 in")
+    out = ["# bash completion for kestrune; written at build time from the program's --help.", "",
+           "_kestrune_commands='%s'" % shell_words(name for name, _ in commands), "",
+           "# _kestrune_options COMMAND: the options of COMMAND (empty: of the program itself)",
+           "_kestrune_options() {", "  case $1 in"]
     for name, command in [("", top)] + commands:
         words = [option_name for option in command.options() for option_name in option.names]
         out.append("    %s) echo '%s' ;;" % (name or "''", shell_words(words)))
-    out.append("  esac")
-    out.append("}")
-    out.append("")
-    out.append("# _kestrune_value COMMAND OPTION: what the value of OPTION names: 'choice:A B C', 'file',")
-    out.append("# 'directory', 'none'; nothing when OPTION takes no value")
-    out.append("_kestrune_value() {")
-    out.append("  case $1:$2 in")
+    out += ["  esac", "}", "",
+            "# _kestrune_value COMMAND OPTION: what the value of OPTION names: 'choice:A B C', 'file',",
+            "# 'directory', 'none'; nothing when OPTION takes no value",
+            "_kestrune_value() {", "  case $1:$2 in"]
     for name, command in [("", top)] + commands:
         for option in command.options():
             if not option.value:
@@ -175,20 +162,13 @@ def completion(program):
                 kind = "choice:" + shell_words(option.choices)
             patterns = "|".join("%s:%s" % (name, option_name) for option_name in option.names)
             out.append("    %s) echo '%s' ;;" % (patterns, kind or "none"))
-    out.append("  esac")
-    out.append("}")
-    out.append("")
-    out.append("# _kestrune_operand COMMAND: what its positional arguments name")
-    out.append("_kestrune_operand() {")
-    out.append("  case $1 in")
+    out += ["  esac", "}", "", "# _kestrune_operand COMMAND: what its positional arguments name",
+            "_kestrune_operand() {", "  case $1 in"]
     for name, command in commands:
         kinds = {positional.value_kind() for positional in command.positionals()}
         kind = "file" if "file" in kinds else ("directory" if "directory" in kinds else "none")
         out.append("    %s) echo %s ;;" % (name, kind))
-    out.append("    *) echo none ;;")
-    out.append("  esac")
-    out.append("}")
-    out.append(COMPLETION_FUNCTION)
+    out += ["    *) echo none ;;", "  esac", "}", COMPLETION_FUNCTION]
     return "\n".join(out) + "\n"
 
 
@@ -263,11 +243,11 @@ def roff_free_text(lines):
     out = []
     preformatted = False
     for line in lines:
-        indented = line.startswith(" ")
+        indented = line.startswith(" ") and line.strip()
+        if preformatted and not indented:
+            out += [".fi", ".RE"]
+            preformatted = False
         if not line.strip():
-            if preformatted:
-                out += [".fi", ".RE"]
-                preformatted = False
             out.append(".PP")
         elif indented and not preformatted:
             out += [".RS", ".nf", roff(line.strip())]
@@ -275,9 +255,6 @@ def roff_free_text(lines):
         elif indented:
             out.append(roff(line.strip()))
         else:
-            if preformatted:
-                out += [".fi", ".RE"]
-                preformatted = False
             out.append(roff(line))
     if preformatted:
         out += [".fi", ".RE"]
