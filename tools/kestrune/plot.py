@@ -54,11 +54,8 @@ def read_data(path):
             else:
                 body.append(line)
     reader = csv.DictReader(body)
-    columns = {name: [] for name in reader.fieldnames or []}
-    for row in reader:
-        for name, values in columns.items():
-            values.append(float(row[name]))
-    return meta, columns
+    rows = list(reader)
+    return meta, {name: [float(row[name]) for row in rows] for name in reader.fieldnames or []}
 
 
 def new_figure(meta, size, default_inches, rows=1, ratios=None):
