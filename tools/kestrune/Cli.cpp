@@ -318,14 +318,10 @@ std::optional<Options> parseCommandLine(int argc, char** argv)
         app.exit(success);
         return std::nullopt;
     }
-    catch (const CLI::RequiredError& error)
-    {
-        if (app.get_subcommands().empty())
-            throw UsageError("no command given: say one of " + CLI::detail::join(commands, ", "));
-        throw UsageError(error.what());
-    }
     catch (const CLI::ParseError& error)
     {
+        if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr && app.get_subcommands().empty())
+            throw UsageError("no command given: say one of " + CLI::detail::join(commands, ", "));
         throw UsageError(error.what());
     }
 

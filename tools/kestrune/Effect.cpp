@@ -152,12 +152,6 @@ void Effect::start(float sampleRate, VstInt32 blockSize)
     m_instance.resume();
 }
 
-void Effect::restart()
-{
-    m_instance.suspend();
-    m_instance.resume();
-}
-
 void Effect::describe(std::ostream& out)
 {
     khost::PluginInstance& effect = m_instance;

@@ -47,8 +47,6 @@ public:
 
     // Sets the rate and block size and resumes (the instance is open from construction on).
     void start(float sampleRate, VstInt32 blockSize);
-    // Suspends and resumes, which returns the effect to rest.
-    void restart();
 
     // The identity, layout and parameters, as `kestrune info` prints them.
     void describe(std::ostream& out);

@@ -173,7 +173,8 @@ CurvePicture measureTransferCurve(Effect& effect, const std::vector<ParameterSet
 
     // Output peak of the last measureSeconds of `seconds` of a tone at amplitude, from rest.
     auto measure = [&](float amplitude, bool square, double seconds) {
-        effect.restart();
+        effect.instance().suspend();  // back to rest
+        effect.instance().resume();
         const std::int64_t total = static_cast<std::int64_t>(std::ceil(seconds * kCurveRate));
         const std::int64_t measureFrom = total - static_cast<std::int64_t>(measureSeconds * kCurveRate);
         double peak = 0.0;
