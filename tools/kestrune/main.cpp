@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <string_view>
 
 namespace kestrune
 {
@@ -246,11 +247,9 @@ std::string helpHint(int argc, char** argv)
 {
     for (int i = 1; i < argc; ++i)
     {
-        for (const char* command : kCommandNames)
-        {
-            if (argv[i] == std::string(command))
-                return std::string(" (see kestrune ") + command + " --help)";
-        }
+        if (std::find(std::begin(kCommandNames), std::end(kCommandNames), std::string_view(argv[i])) !=
+            std::end(kCommandNames))
+            return std::string(" (see kestrune ") + argv[i] + " --help)";
     }
     return " (see kestrune --help)";
 }
