@@ -128,11 +128,6 @@ void extendFloatFormatChunk(int descriptor)
         throw ToolError(std::string("cannot complete the WAV header: ") + std::strerror(errno));
 }
 
-std::string describeExtension(const std::string& extension)
-{
-    return "." + extension + " files";
-}
-
 }  // namespace
 
 // --- reading -------------------------------------------------------------------------------------
@@ -360,6 +355,7 @@ int chooseOutputFormat(const std::string& path, const std::string& type, int req
                          (type.empty() ? "with the extension '" : "of the type '") + extension + "' (it writes " +
                          writableExtensions() + ")");
     const int major = found->second;
+    const std::string files = "." + extension + " files";
 
     if (requestedSubtype != 0)
     {
@@ -371,7 +367,7 @@ int chooseOutputFormat(const std::string& path, const std::string& type, int req
             if (formatUsable(major | format.subtype, channels, sampleRate))
                 usable += (usable.empty() ? "" : ", ") + std::string(format.name);
         }
-        throw UsageError("cannot write " + name + ": " + describeExtension(extension) + " cannot hold " +
+        throw UsageError("cannot write " + name + ": " + files + " cannot hold " +
                          describeSampleFormat(requestedSubtype) + " samples at " + std::to_string(sampleRate) +
                          " Hz (--format takes " + (usable.empty() ? "none of the known formats" : usable) +
                          " for them)");
@@ -391,11 +387,11 @@ int chooseOutputFormat(const std::string& path, const std::string& type, int req
         if (subtype == 0 || !formatUsable(major | subtype, channels, sampleRate))
             continue;
         if (subtype != inputSubtype && note != nullptr)
-            *note = describeExtension(extension) + " cannot hold the input's " +
+            *note = files + " cannot hold the input's " +
                     describeSampleFormat(inputSubtype) + " samples; writing " + describeSampleFormat(subtype);
         return major | subtype;
     }
-    throw UsageError("cannot write " + name + ": libsndfile cannot write " + describeExtension(extension) +
+    throw UsageError("cannot write " + name + ": libsndfile cannot write " + files +
                      " with " + std::to_string(channels) + " channel(s) at " + std::to_string(sampleRate) + " Hz");
 }
 
