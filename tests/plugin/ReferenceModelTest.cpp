@@ -430,7 +430,6 @@ TEST(ModuleAgainstModel, SampleRateChangesMidStream)
         }
         session.process(nextBlockSize(random, 0));
     }
-    EXPECT_EQ(rateIndex, sizeof rates / sizeof rates[0]);
     EXPECT_TRUE(session.matchesModel());
     EXPECT_LT(session.model().lowestGain, kWorkingGain);
 }
