@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "AudioEffectX.h"
+#include "Bits.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/asan_interface.h>
@@ -86,19 +87,8 @@ bool allBytesAre(const void* block, std::size_t bytes, unsigned char value)
 #define EXPECT_FREED(block) static_cast<void>(block)
 #endif
 
-std::uint32_t floatBits(float f)
-{
-    std::uint32_t bits;
-    std::memcpy(&bits, &f, sizeof bits);
-    return bits;
-}
-
-float floatFromBits(std::uint32_t bits)
-{
-    float f;
-    std::memcpy(&f, &bits, sizeof f);
-    return f;
-}
+using kestrune_test::bitsOf;
+using kestrune_test::floatFromBits;
 
 // A speaker whose every field holds something recognisable, including float patterns an
 // arithmetic copy could change (negative zero, a signalling NaN, a denormal).
@@ -284,8 +274,8 @@ TEST(CopySpeaker, CopiesEveryFieldBitForBit)
     EXPECT_TRUE(effect.copySpeaker(&to, &from));
     // The rest of the name after its terminator is zero, so the whole record equals the source.
     EXPECT_EQ(std::memcmp(&to, &from, sizeof to), 0);
-    EXPECT_EQ(floatBits(to.radius), floatBits(from.radius));
-    EXPECT_EQ(floatBits(to.elevation), 0x80000000u);
+    EXPECT_EQ(bitsOf(to.radius), bitsOf(from.radius));
+    EXPECT_EQ(bitsOf(to.elevation), 0x80000000u);
 }
 
 TEST(CopySpeaker, UnterminatedNameIsCutTo63CharactersAndTerminated)
@@ -308,7 +298,7 @@ TEST(CopySpeaker, UnterminatedNameIsCutTo63CharactersAndTerminated)
     EXPECT_EQ(to.name[63], 0);
     EXPECT_EQ(to.type, source.type);
     EXPECT_EQ(std::memcmp(to.future, source.future, sizeof to.future), 0);
-    EXPECT_EQ(floatBits(to.azimuth), floatBits(source.azimuth));
+    EXPECT_EQ(bitsOf(to.azimuth), bitsOf(source.azimuth));
 }
 
 TEST(CopySpeaker, ShortNameLeavesTheRestOfTheFieldZero)
