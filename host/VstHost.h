@@ -1,5 +1,5 @@
 // A small VST 2.4 host: loads a module, creates instances through VSTPluginMain and drives their
-// record as a real host does. Shared by the command-line tools, the integration tests and the
+// record as a real host does. Shared by the command-line tools, the tests and the
 // benchmarks; the plug-in itself never links it.
 #pragma once
 

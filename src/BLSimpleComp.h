@@ -65,7 +65,7 @@ public:
 
     // dB2lin(r) = pow(10, r / 20) is exactly 1.0 when r / 20 lies in [kUnityExponentMin,
     // kUnityExponentMax]: 10^x is within 0.3 ulp of 1.0 there, so the power is not computed. The
-    // unit tests hold the maths library to it.
+    // dynamics tests hold the maths library to it.
     static constexpr double kUnityExponentMin = -0x1p-56;
     static constexpr double kUnityExponentMax = 0x1p-55;
 

@@ -1,5 +1,5 @@
 // A plain reference model of the dynamics library, written from the formulas and independent of
-// the classes under test: the unit tests compare the library against it frame by frame, bit for
+// the classes under test: the dynamics tests compare the library against it frame by frame, bit for
 // bit, and the model of the whole audio path (ReferenceModel.h) runs its gain computer. Clarity
 // over speed; every step is a separate statement so the rounding order is visible.
 #pragma once

@@ -3,9 +3,10 @@
 // Shares no code with src/, so a wrong table there disagrees with this one.
 #pragma once
 
+#include "Bits.h"
+
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 
 namespace kref
 {
@@ -30,16 +31,9 @@ constexpr const char* kLabels[kParameterCount] = {"ms", "ms", nullptr, nullptr, 
 constexpr std::uint32_t kDefaultBits[kParameterCount] = {0x3DCAF477u, 0x3E4CA2DAu, 0x00000000u,
                                                          0x00000000u, 0x3F800000u, 0x3F000000u};
 
-inline float floatFromBits(std::uint32_t bits)
-{
-    float value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
-}
-
 inline float defaultNormalised(int index)
 {
-    return floatFromBits(kDefaultBits[index]);
+    return kestrune_test::floatFromBits(kDefaultBits[index]);
 }
 
 // --- mappings from a normalised value (already clamped to 0..1) --------------------------------

@@ -1,6 +1,6 @@
-// A host callback for unit tests that records every call an effect makes and answers what the
-// test chose. The callback type carries no user pointer, so the recorder in charge is found
-// through a thread-local pointer that the recorder sets for its own lifetime.
+// A host callback for the base classes' tests that records every call an effect makes and
+// answers what the test chose. The callback type carries no user pointer, so the recorder in
+// charge is found through a thread-local pointer that the recorder sets for its own lifetime.
 #pragma once
 
 #include <vector>

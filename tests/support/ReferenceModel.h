@@ -1,5 +1,5 @@
 // A slow, plain model of Kestrune's whole audio path, written from the formulas: the parameter
-// mappings, the peak compressor and the block loop. The integration tests run it beside the real
+// mappings, the peak compressor and the block loop. The plug-in's tests run it beside the real
 // module and compare every output sample bit for bit, so it shares no code with src/ and every
 // rounding step is a statement of its own, in the order the arithmetic is defined.
 #pragma once

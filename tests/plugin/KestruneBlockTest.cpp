@@ -4,6 +4,7 @@
 // must have the model's bits, whatever the block size, buffer layout or sample values.
 
 #include "BLSimpleComp.h"
+#include "Bits.h"
 #include "DynamicsReference.h"
 #include "KestruneBlock.h"
 #include "TestSeed.h"
@@ -28,19 +29,8 @@ namespace
 constexpr float kInfF = std::numeric_limits<float>::infinity();
 constexpr double kRate = 48000.0;
 
-float floatFromBits(std::uint32_t bits)
-{
-    float value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
-}
-
-std::uint32_t bitsOf(float value)
-{
-    std::uint32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits;
-}
+using kestrune_test::bitsOf;
+using kestrune_test::floatFromBits;
 
 // Four input channels (main L, R, side L, R) and the model's two outputs.
 struct Signal

@@ -137,7 +137,6 @@ TEST(BaseDispatcher, EveryOpcodeReachesItsOperationWithItsArguments)
         {effGetChunk, {{"getChunk", 1, 0, 0, ptr}}, 4321},
         {effSetChunk, {{"setChunk", value, 1, 0, ptr}}, 4321},
     };
-    ASSERT_EQ(rows.size(), 25u);
     for (const DispatchRow& row : rows)
     {
         SCOPED_TRACE(testing::Message() << "opcode " << row.opcode);

@@ -159,7 +159,6 @@ TEST_F(Presentation, RenamedProgramReadsTheSameBothWays)
     for (const std::string& name : names)
     {
         SCOPED_TRACE("name \"" + name + "\"");
-        ASSERT_LE(name.size(), 23u);
         rename(name);
         EXPECT_TRUE(query(effGetProgramName).holdsTerminated(name));
         EXPECT_TRUE(query(effGetProgramNameIndexed, 0, 0).holdsTerminated(name));
@@ -286,7 +285,6 @@ TEST_F(Presentation, NumericDisplaysAreFloat2stringOfTheMappedValue)
     ReferenceText reference;
     for (VstInt32 index : {kAttack, kRelease, kRatio, kThreshold, kMakeup})
     {
-        int checked = 0;
         for (float v : normalisedValues(random, 5000))
         {
             instance->setParameter(index, v);
@@ -299,9 +297,7 @@ TEST_F(Presentation, NumericDisplaysAreFloat2stringOfTheMappedValue)
             ASSERT_TRUE(display.holds(expected.text(), 8))
                 << "parameter " << kNames[index] << " at normalised " << v << " (0x" << std::hex << bits << std::dec
                 << "), engineering " << engineeringValue(index, v) << ", expected text \"" << expected.text() << "\"";
-            ++checked;
         }
-        EXPECT_GE(checked, 5000);
     }
 }
 

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "AudioEffectX.h"
+#include "Bits.h"
 #include "RecordingHost.h"
 #include "VstCanDos.h"
 
@@ -231,12 +232,7 @@ std::vector<ServiceRow> serviceRows()
     };
 }
 
-std::uint32_t floatBits(float f)
-{
-    std::uint32_t bits;
-    std::memcpy(&bits, &f, sizeof bits);
-    return bits;
-}
+using kestrune_test::bitsOf;
 
 // Host answers that tell the conversions apart, and a pointer-sized one.
 std::vector<VstIntPtr> hostAnswers()
@@ -287,7 +283,7 @@ TEST(HostServices, EveryServiceSendsItsOpcodeAndArgumentsOnce)
         EXPECT_EQ(call.index, row.index);
         EXPECT_EQ(call.value, row.value);
         EXPECT_EQ(call.ptr, row.ptr);
-        EXPECT_EQ(floatBits(call.opt), floatBits(row.opt));
+        EXPECT_EQ(bitsOf(call.opt), bitsOf(row.opt));
     }
 }
 
@@ -398,7 +394,7 @@ TEST(HostServices, UpdateSampleRateStoresOnlyAPositiveAnswer)
         EXPECT_EQ(call.index, 0);
         EXPECT_EQ(call.value, 0);
         EXPECT_EQ(call.ptr, nullptr);
-        EXPECT_EQ(floatBits(call.opt), 0u);
+        EXPECT_EQ(bitsOf(call.opt), 0u);
     }
     EXPECT_EQ(effect.storedSize(), 333);
     EXPECT_EQ(effect.setterCalls, 0);
@@ -429,7 +425,7 @@ TEST(HostServices, UpdateBlockSizeStoresOnlyAPositiveAnswer)
         EXPECT_EQ(call.index, 0);
         EXPECT_EQ(call.value, 0);
         EXPECT_EQ(call.ptr, nullptr);
-        EXPECT_EQ(floatBits(call.opt), 0u);
+        EXPECT_EQ(bitsOf(call.opt), 0u);
     }
     EXPECT_EQ(effect.storedRate(), 22050.0f);
     EXPECT_EQ(effect.setterCalls, 0);
@@ -530,7 +526,7 @@ TEST(ResumeWantsEvents, SynthFlagSendsOpcode6WithoutAskingCanDo)
     EXPECT_EQ(host.calls[0].index, 0);
     EXPECT_EQ(host.calls[0].value, 1);
     EXPECT_EQ(host.calls[0].ptr, nullptr);
-    EXPECT_EQ(floatBits(host.calls[0].opt), 0u);
+    EXPECT_EQ(bitsOf(host.calls[0].opt), 0u);
     EXPECT_TRUE(effect.canDoQueries.empty());
 }
 

@@ -134,7 +134,6 @@ TEST(CompressorTest, FourToOneStepResponse)
     EXPECT_EQ(first, ref.gain(1.0));
     // Envelope after one frame 6 * (1 - c); the gain carries a few roundings of pow and log10.
     const double firstEnvelopeDB = 6.0 * (1.0 - 0.9977349953069204);
-    EXPECT_NEAR(firstEnvelopeDB, 0.01359, 5e-6);
     EXPECT_NEAR(dynref::toDB(first), -0.75 * firstEnvelopeDB, 1e-13);
     EXPECT_NEAR(dynref::toDB(first), -0.0102, 5e-5);
 

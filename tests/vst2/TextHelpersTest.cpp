@@ -4,6 +4,7 @@
 
 #include "AudioEffect.h"
 #include "SentinelBuffer.h"
+#include "TestSeed.h"
 
 #include <gtest/gtest.h>
 
@@ -43,16 +44,6 @@ struct IntRow
     VstInt32 value;
     const char* text;
 };
-
-// The seed of a random test: KESTRUNE_TEST_SEED when set, else a fixed one; printed for replay.
-std::uint32_t announcedSeed()
-{
-    const char* text = std::getenv("KESTRUNE_TEST_SEED");
-    const std::uint32_t seed = text != nullptr ? static_cast<std::uint32_t>(std::strtoul(text, nullptr, 0)) : 20240611u;
-    std::printf("[   SEED   ] %u (KESTRUNE_TEST_SEED=%u replays this run)\n", seed, seed);
-    ::testing::Test::RecordProperty("seed", std::to_string(seed));
-    return seed;
-}
 
 // --- vst_strncpy ------------------------------------------------------------------------------------
 
@@ -314,8 +305,8 @@ TEST(Int2String, EveryDigitCountMatchesTheDecimalForm)
 
 TEST(Int2String, RandomValuesMatchTheDecimalForm)
 {
-    const std::uint32_t seed = announcedSeed();
-    std::mt19937 random(seed);
+    std::mt19937 random = kestrune_test::seededGenerator();
+    const std::uint32_t seed = kestrune_test::testSeed();
     std::uniform_int_distribution<VstInt32> anyValue(std::numeric_limits<VstInt32>::min(),
                                                      std::numeric_limits<VstInt32>::max());
     std::uniform_int_distribution<VstInt32> inField(-999999999, 99999999);
@@ -436,8 +427,8 @@ public:
 
 TEST(UnitConversions, FormatTheValueOfTheirFormulaThroughFloat2string)
 {
-    const std::uint32_t seed = announcedSeed();
-    std::mt19937 random(seed);
+    std::mt19937 random = kestrune_test::seededGenerator();
+    const std::uint32_t seed = kestrune_test::testSeed();
     std::uniform_real_distribution<float> amplitude(1e-6f, 100.0f);
     std::uniform_real_distribution<float> samples(-1e6f, 1e6f);
     std::uniform_real_distribution<float> rates(8000.0f, 384000.0f);

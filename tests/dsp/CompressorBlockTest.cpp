@@ -3,6 +3,7 @@
 // per-frame reference model: every factor must have the bits the model gives frame by frame.
 
 #include "BLSimpleComp.h"
+#include "Bits.h"
 #include "DynamicsReference.h"
 #include "TestSeed.h"
 
@@ -24,19 +25,8 @@ namespace
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-double fromBits(std::uint64_t bits)
-{
-    double value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
-}
-
-std::uint64_t bitsOf(double value)
-{
-    std::uint64_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits;
-}
+using kestrune_test::bitsOf;
+using kestrune_test::doubleFromBits;
 
 bool sameBits(double a, double b)
 {
@@ -67,7 +57,7 @@ TEST(UnityExponentRange, TheMathsLibraryGivesExactlyOneThroughout)
         int failures = 0;
         for (int step = 0; step < (1 << 20) && failures < 5; step++, bits--)
         {
-            const double x = fromBits(bits);
+            const double x = doubleFromBits(bits);
             if (libraryPower(x) != 1.0)
             {
                 ADD_FAILURE() << "pow(10, " << x << ") = " << libraryPower(x);
@@ -86,7 +76,7 @@ TEST(UnityExponentRange, TheMathsLibraryGivesExactlyOneThroughout)
             for (int sample = 0; sample < 66; sample++)
             {
                 const std::uint64_t m = sample == 0 ? 0 : sample == 1 ? lastMantissa : mantissa(random);
-                const double x = fromBits(base | m);
+                const double x = doubleFromBits(base | m);
                 if (libraryPower(x) != 1.0)
                 {
                     ADD_FAILURE() << "pow(10, " << x << ") = " << libraryPower(x);
