@@ -108,7 +108,7 @@ private:
             if (std::isnan(value))
                 continue;
             const KestruneParameterInfo& info = kParameterInfo[index];
-            m_lastGood[index] = value < info.minimum ? info.minimum : (value > info.maximum ? info.maximum : value);
+            m_lastGood[index] = detail::clampToRange(value, info.minimum, info.maximum);
         }
         return settingsFrom([this](int index) { return m_lastGood[index]; });
     }
