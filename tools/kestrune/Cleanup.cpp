@@ -3,8 +3,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <csignal>
-#include <cstring>
 
 namespace kestrune
 {
@@ -17,13 +17,11 @@ constexpr int kFatalSignals[] = {SIGHUP,  SIGINT,  SIGQUIT, SIGILL,  SIGTRAP,   
                                  SIGUSR1, SIGSEGV, SIGUSR2, SIGPIPE, SIGALRM,   SIGTERM, SIGXCPU, SIGXFSZ,
                                  SIGVTALRM, SIGPROF, SIGPOLL, SIGPWR, SIGSYS};
 
-// Fixed storage: the handler may only touch memory that exists for the whole run and may only call
-// async-signal-safe functions (kill, waitpid, unlink, sigaction, raise).
-constexpr int kMaxTemporaryFiles = 16;
-constexpr std::size_t kMaxPathLength = 4096;
-char g_temporaryPaths[kMaxTemporaryFiles][kMaxPathLength];
-volatile std::sig_atomic_t g_temporaryPathUsed[kMaxTemporaryFiles];
-volatile pid_t g_child = -1;
+// The handler may only touch memory that exists for the whole run, through lock-free atomics, and
+// may only call async-signal-safe functions (kill, waitpid, unlink, sigaction, raise).
+std::atomic<const char*> g_temporaryPaths[16];
+std::atomic<pid_t> g_child{-1};
+static_assert(std::atomic<const char*>::is_always_lock_free && std::atomic<pid_t>::is_always_lock_free);
 struct sigaction g_previous[NSIG];
 
 extern "C" void cleanUpAndDie(int signalNumber)
@@ -35,10 +33,10 @@ extern "C" void cleanUpAndDie(int signalNumber)
         ::kill(child, SIGKILL);
         ::waitpid(child, nullptr, 0);
     }
-    for (int slot = 0; slot < kMaxTemporaryFiles; ++slot)
+    for (const auto& slot : g_temporaryPaths)
     {
-        if (g_temporaryPathUsed[slot] != 0)
-            ::unlink(g_temporaryPaths[slot]);
+        if (const char* path = slot)
+            ::unlink(path);
     }
     // The previous action is the default one, or a sanitizer's report of a crash.
     ::sigaction(signalNumber, &g_previous[signalNumber], nullptr);
@@ -49,25 +47,21 @@ extern "C" void cleanUpAndDie(int signalNumber)
 
 void registerTemporaryFile(const std::string& path)
 {
-    if (path.size() >= kMaxPathLength)
-        return;  // still removed by its owner, only not on a signal
-    for (int slot = 0; slot < kMaxTemporaryFiles; ++slot)
+    for (auto& slot : g_temporaryPaths)
     {
-        if (g_temporaryPathUsed[slot] == 0)
-        {
-            std::memcpy(g_temporaryPaths[slot], path.c_str(), path.size() + 1);
-            g_temporaryPathUsed[slot] = 1;
+        const char* empty = nullptr;
+        if (slot.compare_exchange_strong(empty, path.c_str()))
             return;
-        }
     }
+    // All slots taken: the file is still removed by its owner, only not on a signal.
 }
 
 void unregisterTemporaryFile(const std::string& path)
 {
-    for (int slot = 0; slot < kMaxTemporaryFiles; ++slot)
+    for (auto& slot : g_temporaryPaths)
     {
-        if (g_temporaryPathUsed[slot] != 0 && path == g_temporaryPaths[slot])
-            g_temporaryPathUsed[slot] = 0;
+        const char* registered = path.c_str();
+        slot.compare_exchange_strong(registered, nullptr);
     }
 }
 

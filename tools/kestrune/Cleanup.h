@@ -13,6 +13,7 @@ namespace kestrune
 // ignores (nohup, a script's background job): those stay ignored. Call once at start-up.
 void cleanUpOnSignals();
 
+// The handler reads path's characters: it must stay unchanged until it is unregistered.
 void registerTemporaryFile(const std::string& path);
 void unregisterTemporaryFile(const std::string& path);
 
