@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <random>
 
 namespace
@@ -400,6 +401,28 @@ TEST(Render, StandardInputAndOutputThroughPipes)
     EXPECT_NE(flacPipe.err.find("cannot read standard input: not an audio format libsndfile can read from a pipe"),
               std::string::npos)
         << flacPipe.err;
+}
+
+TEST(Render, StandardOutputAppendingToAFileOrFull)
+{
+    // "kestrune ... -o - >> file" opens standard output for appending, which the kernel's copy
+    // between files refuses: the audio must still follow what the file held, byte for byte as a
+    // render to a file. A full device is an error that names the reason.
+    TemporaryFolder folder;
+    writeAudio(folder.file("in.wav"), kFloatWav, 2, kRate, 4800,
+               [](std::int64_t i, int c) { return 0.5 * std::sin(0.02 * static_cast<double>(i) + c); });
+    expectSuccess(runTool({"render", folder.file("in.wav"), "-o", folder.file("file.wav"), "--ratio", "4"}));
+    std::ofstream(folder.file("log.wav")) << "earlier bytes";
+    const std::string render = KESTRUNE_TOOL_PATH " render " + folder.file("in.wav") + " -o - -t wav --ratio 4";
+    expectSuccess(tooltest::runProgram({"sh", "-c", render + " >> " + folder.file("log.wav")}));
+    EXPECT_EQ(tooltest::readBytes(folder.file("log.wav")),
+              "earlier bytes" + tooltest::readBytes(folder.file("file.wav")));
+
+    if (!std::filesystem::is_character_file("/dev/full"))
+        GTEST_SKIP() << "no /dev/full here";
+    const tooltest::RunResult full = tooltest::runProgram({"sh", "-c", render + " > /dev/full"});
+    EXPECT_EQ(full.exitCode, 1);
+    EXPECT_NE(full.err.find("cannot write standard output: No space left on device"), std::string::npos) << full.err;
 }
 
 TEST(Render, EffectsWithTwoAndThreeInputs)

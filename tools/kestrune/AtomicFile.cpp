@@ -3,7 +3,6 @@
 #include "Cleanup.h"
 #include "ToolError.h"
 
-#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,9 +10,11 @@
 #include <cctype>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <utility>
 
 namespace kestrune
 {
@@ -22,13 +23,6 @@ namespace
 {
 
 constexpr const char* kPartialMarker = ".kestrune-partial-";
-
-mode_t currentUmask()
-{
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return mask;
-}
 
 // Partial files whose process no longer runs were left by a run that could not clean up (SIGKILL,
 // a power cut). A process of another user counts as running: kill answers EPERM.
@@ -65,10 +59,9 @@ std::string displayName(const std::string& path, bool output)
 
 AtomicFile::AtomicFile(const std::string& path) : m_path(path)
 {
-    const bool toStandardOutput = path == "-";
     const std::filesystem::path target(path);
     std::error_code error;
-    const std::filesystem::path folder = toStandardOutput       ? std::filesystem::temp_directory_path(error)
+    const std::filesystem::path folder = path == "-"                ? std::filesystem::temp_directory_path(error)
                                          : target.has_parent_path() ? target.parent_path()
                                                                     : ".";
     if (!std::filesystem::is_directory(folder, error))
@@ -86,7 +79,7 @@ AtomicFile::AtomicFile(const std::string& path) : m_path(path)
     if (m_descriptor < 0)
         throw ToolError("cannot write " + displayName(path) + ": cannot create a file in " + folder.string() + ": " +
                         std::strerror(errno));
-    if (toStandardOutput)
+    if (path == "-")
         ::unlink(pattern.c_str());  // nothing to rename: it disappears with the descriptor
     else
     {
@@ -111,25 +104,26 @@ void AtomicFile::commit()
     const auto fail = [this] { throw ToolError("cannot write " + displayName(m_path) + ": " + std::strerror(errno)); };
     if (m_temporaryPath.empty())
     {
-        struct stat written{};
-        off_t offset = 0;
-        if (::fstat(m_descriptor, &written) != 0)
-            fail();
-        while (offset < written.st_size)
+        // Copied through stdio: sendfile and splice refuse a standard output opened for appending.
+        char buffer[65536];
+        ssize_t got = 0;
+        for (off_t offset = 0; (got = ::pread(m_descriptor, buffer, sizeof buffer, offset)) > 0; offset += got)
         {
-            if (::sendfile(STDOUT_FILENO, m_descriptor, &offset, static_cast<std::size_t>(written.st_size - offset)) <= 0)
+            if (std::fwrite(buffer, 1, static_cast<std::size_t>(got), stdout) != static_cast<std::size_t>(got))
                 fail();
         }
+        if (got < 0 || std::fflush(stdout) != 0)
+            fail();
         m_committed = true;
         return;
     }
     // A failed close is a failed write on file systems that report errors late (NFS).
-    const int descriptor = m_descriptor;
-    m_descriptor = -1;
-    if (::close(descriptor) != 0)
+    if (::close(std::exchange(m_descriptor, -1)) != 0)
         fail();
     // mkstemps creates the file private to its owner; the result should look like any new file.
-    ::chmod(m_temporaryPath.c_str(), 0666 & ~currentUmask());
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::chmod(m_temporaryPath.c_str(), 0666 & ~mask);
     if (::rename(m_temporaryPath.c_str(), m_path.c_str()) != 0)
         fail();
     m_committed = true;

@@ -1,7 +1,7 @@
-// Output files that appear complete or not at all: everything is written to a temporary file in
-// the destination's folder and renamed over the destination when finished. A temporary file that
-// is not committed is removed, also when a signal ends the run. Its name,
-// ".NAME.kestrune-partial-PID-XXXXXX.EXT", lets a later run remove one that a SIGKILL left.
+// Output files that appear complete or not at all: written to a temporary file in the
+// destination's folder, ".NAME.kestrune-partial-PID-XXXXXX.EXT", and renamed over the destination
+// by commit(). One that is not committed is removed, also when a signal ends the run; one that a
+// SIGKILL left is removed by a later run that writes into its folder.
 #pragma once
 
 #include <string>
@@ -12,10 +12,8 @@ namespace kestrune
 class AtomicFile
 {
 public:
-    // Creates the temporary file next to path (same folder, same extension), after removing the
-    // partial files in that folder whose process is gone. "-" stands for standard output: the
-    // temporary file then has no name, and commit() copies it there. Throws ToolError when the
-    // folder does not exist or cannot be written.
+    // "-" stands for standard output: the temporary file then has no name, and commit() copies it
+    // there. Throws ToolError when the folder does not exist or cannot be written.
     explicit AtomicFile(const std::string& path);
     ~AtomicFile();
 
