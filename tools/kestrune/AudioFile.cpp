@@ -20,42 +20,35 @@ namespace kestrune
 namespace
 {
 
-struct SampleFormatName
+struct SampleFormat
 {
-    const char* name;
+    const char* name;  // for --format
     int subtype;
     const char* description;
+    int integerBits;  // written here through integers, bit-exactly; 0 for the rest
 };
 
-const SampleFormatName kSampleFormats[] = {
-    {"pcm8", SF_FORMAT_PCM_S8, "8-bit PCM"},
-    {"pcm16", SF_FORMAT_PCM_16, "16-bit PCM"},
-    {"pcm24", SF_FORMAT_PCM_24, "24-bit PCM"},
-    {"pcm32", SF_FORMAT_PCM_32, "32-bit PCM"},
-    {"float", SF_FORMAT_FLOAT, "32-bit float"},
-    {"double", SF_FORMAT_DOUBLE, "64-bit float"},
-    {"vorbis", SF_FORMAT_VORBIS, "Vorbis"},
-    {"opus", SF_FORMAT_OPUS, "Opus"},
-    {"mp3", SF_FORMAT_MPEG_LAYER_III, "MPEG layer III"},
+const SampleFormat kSampleFormats[] = {
+    {"pcm8", SF_FORMAT_PCM_S8, "8-bit PCM", 8},
+    {"pcm16", SF_FORMAT_PCM_16, "16-bit PCM", 16},
+    {"pcm24", SF_FORMAT_PCM_24, "24-bit PCM", 24},
+    {"pcm32", SF_FORMAT_PCM_32, "32-bit PCM", 32},
+    {"float", SF_FORMAT_FLOAT, "32-bit float", 0},
+    {"double", SF_FORMAT_DOUBLE, "64-bit float", 0},
+    {"vorbis", SF_FORMAT_VORBIS, "Vorbis", 0},
+    {"opus", SF_FORMAT_OPUS, "Opus", 0},
+    {"mp3", SF_FORMAT_MPEG_LAYER_III, "MPEG layer III", 0},
 };
 
-// Bits of an integer PCM subtype that is converted here bit-exactly; 0 for everything else.
 int integerBits(int format)
 {
-    switch (format & SF_FORMAT_SUBMASK)
+    const int subtype = format & SF_FORMAT_SUBMASK;
+    for (const SampleFormat& known : kSampleFormats)
     {
-    case SF_FORMAT_PCM_S8:
-    case SF_FORMAT_PCM_U8:
-        return 8;
-    case SF_FORMAT_PCM_16:
-        return 16;
-    case SF_FORMAT_PCM_24:
-        return 24;
-    case SF_FORMAT_PCM_32:
-        return 32;
-    default:
-        return 0;
+        if (known.subtype == subtype)
+            return known.integerBits;
     }
+    return subtype == SF_FORMAT_PCM_U8 ? 8 : 0;
 }
 
 // Extension -> major format, from libsndfile's own list plus common spellings it does not list.
@@ -71,17 +64,12 @@ const std::map<std::string, int>& majorFormatsByExtension()
             SF_FORMAT_INFO info{};
             info.format = i;
             sf_command(nullptr, SFC_GET_FORMAT_MAJOR, &info, sizeof info);
-            if (info.extension == nullptr || (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_RAW)
-                continue;
-            table.emplace(info.extension, info.format & SF_FORMAT_TYPEMASK);
+            if (info.extension != nullptr && (info.format & SF_FORMAT_TYPEMASK) != SF_FORMAT_RAW)
+                table.emplace(info.extension, info.format & SF_FORMAT_TYPEMASK);
         }
-        table.emplace("wave", SF_FORMAT_WAV);
-        table.emplace("aif", SF_FORMAT_AIFF);
-        table.emplace("aifc", SF_FORMAT_AIFF);
-        table.emplace("ogg", SF_FORMAT_OGG);
-        table.emplace("oga", SF_FORMAT_OGG);
-        table.emplace("opus", SF_FORMAT_OGG);
-        table.emplace("mp3", SF_FORMAT_MPEG);
+        table.insert({{"wave", SF_FORMAT_WAV}, {"aif", SF_FORMAT_AIFF}, {"aifc", SF_FORMAT_AIFF}});
+        table.insert({{"ogg", SF_FORMAT_OGG}, {"oga", SF_FORMAT_OGG}, {"opus", SF_FORMAT_OGG}});
+        table.insert({"mp3", SF_FORMAT_MPEG});
         return table;
     }();
     return formats;
@@ -91,10 +79,7 @@ const std::map<std::string, int>& majorFormatsByExtension()
 // 44.1 kHz), so a format counts as usable once a file of it opens, written to /dev/null.
 bool formatUsable(int format, int channels, int sampleRate)
 {
-    SF_INFO info{};
-    info.format = format;
-    info.channels = channels;
-    info.samplerate = sampleRate;
+    SF_INFO info{0, sampleRate, channels, format, 0, 0};
     SNDFILE* file = sf_open_fd(::open("/dev/null", O_RDWR), SFM_WRITE, &info, SF_TRUE);
     if (file != nullptr)
         sf_close(file);
@@ -135,18 +120,16 @@ void extendFloatFormatChunk(int descriptor)
 AudioReader::AudioReader(const std::string& path, const std::string& role) : m_path(displayName(path, false))
 {
     if (path == "-")
-        m_file = sf_open_fd(STDIN_FILENO, SFM_READ, &m_info, SF_FALSE);
+        m_file.reset(sf_open_fd(STDIN_FILENO, SFM_READ, &m_info, SF_FALSE));
     else
     {
         // libsndfile reports a missing file and an unknown format alike; tell the user which it is.
         std::error_code error;
         if (std::filesystem::is_directory(path, error))
             throw ToolError("cannot read " + path + ": it is a folder");
-        const int probe = ::open(path.c_str(), O_RDONLY);
-        if (probe < 0)
+        if (::access(path.c_str(), R_OK) != 0)
             throw ToolError("cannot read " + path + ": " + std::strerror(errno));
-        ::close(probe);
-        m_file = sf_open(path.c_str(), SFM_READ, &m_info);
+        m_file.reset(sf_open(path.c_str(), SFM_READ, &m_info));
     }
     if (m_file == nullptr)
         throw ToolError("cannot read " + m_path + ": not an audio format libsndfile can read" +
@@ -154,26 +137,18 @@ AudioReader::AudioReader(const std::string& path, const std::string& role) : m_p
     if (m_info.frames == SF_COUNT_MAX)
         m_info.frames = -1;  // a stream that does not say its length
     if (m_info.channels < 1 || m_info.samplerate < 1 || m_info.channels > 2)
-    {
-        sf_close(m_file);
         throw ToolError(m_info.channels > 2 ? "the " + role + " " + m_path + " has " + std::to_string(m_info.channels) +
                                                   " channels; kestrune takes mono or stereo files"
                                             : "cannot read " + m_path + ": no channels or no sample rate");
-    }
-}
-
-AudioReader::~AudioReader()
-{
-    sf_close(m_file);
 }
 
 std::size_t AudioReader::read(float* left, float* right, std::size_t frames)
 {
     const std::size_t channels = static_cast<std::size_t>(m_info.channels);
     m_frames.resize(frames * channels);
-    const sf_count_t got = sf_readf_float(m_file, m_frames.data(), static_cast<sf_count_t>(frames));
-    if (got < 0 || (got == 0 && sf_error(m_file) != SF_ERR_NO_ERROR))
-        throw ToolError("cannot read " + m_path + ": " + sf_strerror(m_file));
+    const sf_count_t got = sf_readf_float(m_file.get(), m_frames.data(), static_cast<sf_count_t>(frames));
+    if (got < 0 || (got == 0 && sf_error(m_file.get()) != SF_ERR_NO_ERROR))
+        throw ToolError("cannot read " + m_path + ": " + sf_strerror(m_file.get()));
     for (std::size_t i = 0; i < static_cast<std::size_t>(got); ++i)
     {
         left[i] = m_frames[i * channels];
@@ -185,55 +160,55 @@ std::size_t AudioReader::read(float* left, float* right, std::size_t frames)
 // --- writing -------------------------------------------------------------------------------------
 
 AudioWriter::AudioWriter(const std::string& path, int format, int channels, int sampleRate)
-    : m_file(path), m_format(format), m_channels(channels)
+    : m_file(path), m_format(format), m_channels(channels), m_integerBits(integerBits(format))
 {
-    SF_INFO info{};
-    info.format = format;
-    info.channels = channels;
-    info.samplerate = sampleRate;
     // Every byte goes through here, so no failed write goes unnoticed, whatever an encoder does
     // with the return values (the MPEG encoder writes its last frames when the file is closed).
-    SF_VIRTUAL_IO io = {
-        [](void* user) -> sf_count_t {
+    struct Io
+    {
+        static int descriptor(void* user) { return static_cast<AudioWriter*>(user)->m_file.descriptor(); }
+        static sf_count_t tell(void* user) { return ::lseek(descriptor(user), 0, SEEK_CUR); }
+
+        static sf_count_t seek(sf_count_t offset, int whence, void* user)
+        {
+            return ::lseek(descriptor(user), offset, whence);
+        }
+
+        static sf_count_t length(void* user)
+        {
             struct stat status{};
-            return ::fstat(static_cast<AudioWriter*>(user)->m_file.descriptor(), &status) == 0 ? status.st_size : -1;
-        },
-        [](sf_count_t offset, int whence, void* user) -> sf_count_t {
-            return ::lseek(static_cast<AudioWriter*>(user)->m_file.descriptor(), offset, whence);
-        },
-        [](void* bytes, sf_count_t count, void* user) -> sf_count_t {
-            return ::read(static_cast<AudioWriter*>(user)->m_file.descriptor(), bytes, static_cast<std::size_t>(count));
-        },
-        [](const void* bytes, sf_count_t count, void* user) -> sf_count_t {
-            AudioWriter& writer = *static_cast<AudioWriter*>(user);
+            return ::fstat(descriptor(user), &status) == 0 ? status.st_size : -1;
+        }
+
+        static sf_count_t read(void* bytes, sf_count_t count, void* user)
+        {
+            return ::read(descriptor(user), bytes, static_cast<std::size_t>(count));
+        }
+
+        static sf_count_t write(const void* bytes, sf_count_t count, void* user)
+        {
             sf_count_t done = 0;
-            for (ssize_t put = 0; done < count; done += put)
-            {
-                put = ::write(writer.m_file.descriptor(), static_cast<const char*>(bytes) + done,
-                              static_cast<std::size_t>(count - done));
-                if (put <= 0)
-                {
-                    if (writer.m_writeError == 0)
-                        writer.m_writeError = put < 0 ? errno : EIO;
-                    break;
-                }
-            }
+            ssize_t put = 0;
+            while (done < count &&
+                   (put = ::write(descriptor(user), static_cast<const char*>(bytes) + done, count - done)) > 0)
+                done += put;
+            int& error = static_cast<AudioWriter*>(user)->m_writeError;
+            if (done < count && error == 0)
+                error = put < 0 ? errno : EIO;
             return done;
-        },
-        [](void* user) -> sf_count_t {
-            return ::lseek(static_cast<AudioWriter*>(user)->m_file.descriptor(), 0, SEEK_CUR);
-        },
+        }
     };
-    m_sndfile = sf_open_virtual(&io, SFM_WRITE, &info, this);
+    SF_VIRTUAL_IO io = {Io::length, Io::seek, Io::read, Io::write, Io::tell};
+    SF_INFO info{0, sampleRate, channels, format, 0, 0};
+    m_sndfile.reset(sf_open_virtual(&io, SFM_WRITE, &info, this));
     if (m_sndfile == nullptr)
         fail(sf_strerror(nullptr));
     // The PEAK chunk of float files carries the time of writing: the same audio would give
     // different files on every run.
-    sf_command(m_sndfile, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
-    m_integerBits = integerBits(format);
-    if (m_integerBits == 0 && (format & SF_FORMAT_SUBMASK) != SF_FORMAT_FLOAT &&
-        (format & SF_FORMAT_SUBMASK) != SF_FORMAT_DOUBLE)
-        sf_command(m_sndfile, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    sf_command(m_sndfile.get(), SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
+    const int subtype = format & SF_FORMAT_SUBMASK;
+    if (m_integerBits == 0 && subtype != SF_FORMAT_FLOAT && subtype != SF_FORMAT_DOUBLE)
+        sf_command(m_sndfile.get(), SFC_SET_CLIPPING, nullptr, SF_TRUE);
 }
 
 void AudioWriter::fail(const std::string& reason) const
@@ -241,16 +216,12 @@ void AudioWriter::fail(const std::string& reason) const
     throw ToolError("cannot write " + displayName(path()) + ": " + reason);
 }
 
-AudioWriter::~AudioWriter()
-{
-    if (m_sndfile != nullptr)
-        sf_close(m_sndfile);
-}
-
 void AudioWriter::writeStereo(const float* left, const float* right, std::size_t frames)
 {
     // Integers are rounded to the target's own resolution and clipped, then left-justified in 32
-    // bits, which libsndfile shortens without rounding again.
+    // bits, which libsndfile shortens without rounding again. Reading divides by 2^(n-1), so such
+    // samples survive a read and a write unchanged; libsndfile's own writing of floats would scale
+    // by 2^(n-1) - 1.
     const double scale = std::ldexp(1.0, m_integerBits - 1);
     const auto quantise = [&](double x) {
         double q = std::nearbyint(x * scale);
@@ -270,7 +241,8 @@ void AudioWriter::writeStereo(const float* left, const float* right, std::size_t
     {
         for (std::size_t c = 0; c < channels; ++c)
         {
-            const double x = channels == 1 ? (static_cast<double>(left[i]) + right[i]) * 0.5 : (c == 0 ? left : right)[i];
+            const double x =
+                channels == 1 ? (static_cast<double>(left[i]) + right[i]) * 0.5 : (c == 0 ? left : right)[i];
             if (m_integerBits != 0)
                 m_integerFrames[i * channels + c] = quantise(x);
             else
@@ -278,18 +250,17 @@ void AudioWriter::writeStereo(const float* left, const float* right, std::size_t
         }
     }
     const sf_count_t written =
-        m_integerBits != 0 ? sf_writef_int(m_sndfile, m_integerFrames.data(), static_cast<sf_count_t>(frames))
-                           : sf_writef_float(m_sndfile, m_floatFrames.data(), static_cast<sf_count_t>(frames));
+        m_integerBits != 0 ? sf_writef_int(m_sndfile.get(), m_integerFrames.data(), static_cast<sf_count_t>(frames))
+                           : sf_writef_float(m_sndfile.get(), m_floatFrames.data(), static_cast<sf_count_t>(frames));
     if (m_writeError != 0)
         fail(std::strerror(m_writeError));
     if (written != static_cast<sf_count_t>(frames))
-        fail(sf_strerror(m_sndfile));
+        fail(sf_strerror(m_sndfile.get()));
 }
 
 void AudioWriter::commit()
 {
-    const int status = sf_close(m_sndfile);
-    m_sndfile = nullptr;
+    const int status = sf_close(m_sndfile.release());
     if (m_writeError != 0)
         fail(std::strerror(m_writeError));
     if (status != 0)
@@ -305,27 +276,29 @@ void AudioWriter::commit()
 std::vector<std::string> sampleFormatNames()
 {
     std::vector<std::string> names;
-    for (const SampleFormatName& format : kSampleFormats)
+    for (const SampleFormat& format : kSampleFormats)
         names.push_back(format.name);
     return names;
 }
 
 int sampleFormatFromName(const std::string& name)
 {
-    const auto found = std::find_if(std::begin(kSampleFormats), std::end(kSampleFormats),
-                                    [&](const SampleFormatName& format) { return name == format.name; });
-    return found != std::end(kSampleFormats) ? found->subtype : 0;
+    for (const SampleFormat& format : kSampleFormats)
+    {
+        if (name == format.name)
+            return format.subtype;
+    }
+    return 0;
 }
 
 std::string describeSampleFormat(int subtype)
 {
-    const auto found = std::find_if(std::begin(kSampleFormats), std::end(kSampleFormats), [&](const auto& format) {
-        return (subtype & SF_FORMAT_SUBMASK) == format.subtype;
-    });
-    if (found != std::end(kSampleFormats))
-        return found->description;
-    SF_FORMAT_INFO info{};
-    info.format = subtype & SF_FORMAT_SUBMASK;
+    SF_FORMAT_INFO info{subtype & SF_FORMAT_SUBMASK, nullptr, nullptr};
+    for (const SampleFormat& format : kSampleFormats)
+    {
+        if (info.format == format.subtype)
+            return format.description;
+    }
     if (sf_command(nullptr, SFC_GET_FORMAT_INFO, &info, sizeof info) == 0 && info.name != nullptr)
         return info.name;
     return "unknown sample format";
@@ -362,7 +335,7 @@ int chooseOutputFormat(const std::string& path, const std::string& type, int req
         if (formatUsable(major | requestedSubtype, channels, sampleRate))
             return major | requestedSubtype;
         std::string usable;
-        for (const SampleFormatName& format : kSampleFormats)
+        for (const SampleFormat& format : kSampleFormats)
         {
             if (formatUsable(major | format.subtype, channels, sampleRate))
                 usable += (usable.empty() ? "" : ", ") + std::string(format.name);
@@ -373,26 +346,22 @@ int chooseOutputFormat(const std::string& path, const std::string& type, int req
                          " for them)");
     }
 
+    // A codec's own container asks for that codec first.
     const int inputSubtype = inputFormat & SF_FORMAT_SUBMASK;
-    std::vector<int> candidates;
-    if (extension == "opus")
-        candidates.push_back(SF_FORMAT_OPUS);
-    if (major == SF_FORMAT_MPEG)
-        candidates.push_back(SF_FORMAT_MPEG_LAYER_III);
-    candidates.insert(candidates.end(), {inputSubtype, SF_FORMAT_PCM_24, SF_FORMAT_PCM_16, SF_FORMAT_FLOAT,
-                                         SF_FORMAT_VORBIS, SF_FORMAT_MPEG_LAYER_III});
-
+    const int ownCodec = extension == "opus" ? SF_FORMAT_OPUS : major == SF_FORMAT_MPEG ? SF_FORMAT_MPEG_LAYER_III : 0;
+    const int candidates[] = {ownCodec, inputSubtype, SF_FORMAT_PCM_24, SF_FORMAT_PCM_16, SF_FORMAT_FLOAT,
+                              SF_FORMAT_VORBIS, SF_FORMAT_MPEG_LAYER_III};
     for (const int subtype : candidates)
     {
         if (subtype == 0 || !formatUsable(major | subtype, channels, sampleRate))
             continue;
         if (subtype != inputSubtype && note != nullptr)
-            *note = files + " cannot hold the input's " +
-                    describeSampleFormat(inputSubtype) + " samples; writing " + describeSampleFormat(subtype);
+            *note = files + " cannot hold the input's " + describeSampleFormat(inputSubtype) + " samples; writing " +
+                    describeSampleFormat(subtype);
         return major | subtype;
     }
-    throw UsageError("cannot write " + name + ": libsndfile cannot write " + files +
-                     " with " + std::to_string(channels) + " channel(s) at " + std::to_string(sampleRate) + " Hz");
+    throw UsageError("cannot write " + name + ": libsndfile cannot write " + files + " with " +
+                     std::to_string(channels) + " channel(s) at " + std::to_string(sampleRate) + " Hz");
 }
 
 }  // namespace kestrune

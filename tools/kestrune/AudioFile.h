@@ -1,9 +1,5 @@
-// Audio files through libsndfile: streaming, deinterleaved stereo reading and writing, the choice
-// of the output format from the file name, and bit-exact integer PCM.
-//
-// Integer PCM is written through 32-bit integers scaled by powers of two here, matching
-// libsndfile's reading, which divides by 2^(n-1): such samples survive a read and a write unchanged
-// (libsndfile's own writing of floats would scale by 2^(n-1) - 1). Float files keep every bit.
+// Audio files through libsndfile: streaming, deinterleaved stereo reading and writing, and the
+// choice of the output format from the file name.
 #pragma once
 
 #include "AtomicFile.h"
@@ -30,18 +26,13 @@ public:
     virtual std::size_t read(float* left, float* right, std::size_t frames) = 0;
 };
 
-// A mono or stereo file, or standard input for "-" (whose frames() is -1 when the stream does not
-// say its length).
+// A mono or stereo file, or standard input for "-".
 class AudioReader : public FrameSource
 {
 public:
     // Throws ToolError naming the file, as the `role` ("input", "sidechain"), for a file that is
     // missing, unreadable, a folder, in a format libsndfile cannot read, or of more than 2 channels.
     AudioReader(const std::string& path, const std::string& role);
-    ~AudioReader() override;
-
-    AudioReader(const AudioReader&) = delete;
-    AudioReader& operator=(const AudioReader&) = delete;
 
     int channels() const override { return m_info.channels; }
     int sampleRate() const override { return m_info.samplerate; }
@@ -52,21 +43,17 @@ public:
 private:
     std::string m_path;
     SF_INFO m_info{};
-    SNDFILE* m_file = nullptr;
+    std::unique_ptr<SNDFILE, decltype(&sf_close)> m_file{nullptr, sf_close};
     std::vector<float> m_frames;
 };
 
+// Writes through an AtomicFile ("-" is standard output) with the complete SF_FORMAT_* format.
+// Throws ToolError when libsndfile refuses the format or the file, and when a write fails (a full
+// disk), then or later. Integer PCM comes out bit-exact (see writeStereo); float keeps every bit.
 class AudioWriter
 {
 public:
-    // Opens a temporary file next to path (see AtomicFile; "-" is standard output) with the complete
-    // SF_FORMAT_* format; commit() puts it in place. Throws ToolError when libsndfile refuses the
-    // format or the file, and when a write fails (a full disk), then or later.
     AudioWriter(const std::string& path, int format, int channels, int sampleRate);
-    ~AudioWriter();
-
-    AudioWriter(const AudioWriter&) = delete;
-    AudioWriter& operator=(const AudioWriter&) = delete;
 
     // A mono file receives the mean of left and right, which is either channel when they agree.
     void writeStereo(const float* left, const float* right, std::size_t frames);
@@ -84,7 +71,7 @@ private:
     int m_writeError = 0;  // errno of the first failed write
     int m_format;
     int m_channels;
-    SNDFILE* m_sndfile = nullptr;
+    std::unique_ptr<SNDFILE, decltype(&sf_close)> m_sndfile{nullptr, sf_close};
     int m_integerBits = 0;  // 8, 16, 24 or 32 when written through integers, 0 for float writing
     std::int64_t m_clipped = 0;
     std::vector<float> m_floatFrames;
