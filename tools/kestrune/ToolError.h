@@ -14,13 +14,9 @@ enum ExitCode : int
     kExitUsage = 2,    // the command line itself is wrong
 };
 
-class ToolError : public std::runtime_error
+struct ToolError : std::runtime_error
 {
-public:
-    explicit ToolError(const std::string& message, int exitCode = kExitFailure)
-        : std::runtime_error(message), exitCode(exitCode)
-    {
-    }
+    explicit ToolError(const std::string& message, int code = kExitFailure) : runtime_error(message), exitCode(code) {}
     const int exitCode;
 };
 
