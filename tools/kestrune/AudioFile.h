@@ -85,8 +85,8 @@ std::string describeSampleFormat(int subtype);      // "16-bit PCM", "32-bit flo
 
 // The output format for a file name: the major format that type (from -t, e.g. "wav") or else the
 // extension names, and a sample format. requestedSubtype (from --format, 0 when not given) must be
-// one libsndfile can write in that major format; otherwise the input's subtype is kept when it
-// can, else the first of 24-bit PCM, 16-bit PCM, float, Vorbis and MPEG layer III that it can.
+// one libsndfile can write in that major format; otherwise the first that works of: the codec an
+// .opus or .mp3 name asks for, the input's, 24-bit PCM, 16-bit PCM, float, Vorbis, MPEG layer III.
 // Throws UsageError for a type libsndfile cannot write, for standard output without a type and
 // for a requested sample format that does not work, naming those that do. note receives a
 // sentence when the input's sample format had to be replaced.
