@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -12,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <thread>
 
 namespace
 {
@@ -423,6 +428,41 @@ TEST(Render, StandardOutputAppendingToAFileOrFull)
     const tooltest::RunResult full = tooltest::runProgram({"sh", "-c", render + " > /dev/full"});
     EXPECT_EQ(full.exitCode, 1);
     EXPECT_NE(full.err.find("cannot write standard output: No space left on device"), std::string::npos) << full.err;
+}
+
+TEST(Render, NamedPipesAndLinksAreWrittenThroughNotReplaced)
+{
+    // An output that names a pipe or a device receives the audio; renaming a finished file over it
+    // would replace the node itself (as root, /dev/null). A link keeps pointing at its file, which
+    // receives the audio.
+    TemporaryFolder folder;
+    writeAudio(folder.file("in.wav"), kFloatWav, 2, kRate, 4800,
+               [](std::int64_t i, int c) { return 0.5 * std::sin(0.03 * static_cast<double>(i) + c); });
+    expectSuccess(runTool({"render", folder.file("in.wav"), "-o", folder.file("file.wav"), "--ratio", "4"}));
+    const std::string expected = tooltest::readBytes(folder.file("file.wav"));
+
+    std::ofstream(folder.file("target.wav")) << "older take";
+    std::filesystem::create_symlink("target.wav", folder.file("link.wav"));
+    expectSuccess(runTool({"render", folder.file("in.wav"), "-o", folder.file("link.wav"), "--ratio", "4"}));
+    EXPECT_TRUE(std::filesystem::is_symlink(folder.file("link.wav")));
+    EXPECT_TRUE(tooltest::readBytes(folder.file("target.wav")) == expected) << "the link's file differs";
+
+    const std::string pipe = folder.file("pipe.wav");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0) << std::strerror(errno);
+    std::string received;
+    std::thread reader([&] {
+        std::ifstream in(pipe, std::ios::binary);
+        received.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    });
+    const tooltest::RunResult run = runTool({"render", folder.file("in.wav"), "-o", pipe, "--ratio", "4"});
+    // Releases the reader should the program never have opened the pipe.
+    if (const int writer = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK); writer >= 0)
+        ::close(writer);
+    reader.join();
+    expectSuccess(run);
+    EXPECT_TRUE(std::filesystem::is_fifo(pipe));
+    EXPECT_TRUE(received == expected) << "the pipe gave " << received.size() << " bytes of " << expected.size();
+    EXPECT_EQ(folder.entries(), (std::vector<std::string>{"file.wav", "in.wav", "link.wav", "pipe.wav", "target.wav"}));
 }
 
 TEST(Render, EffectsWithTwoAndThreeInputs)

@@ -42,6 +42,16 @@ void removeStalePartialFiles(const std::filesystem::path& folder)
     }
 }
 
+// A device or a named pipe (/dev/null, a FIFO) is written into; renaming a file over it would
+// replace the device node itself when run as root.
+bool isDeviceOrPipe(const std::string& path)
+{
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(path, error);
+    return std::filesystem::exists(status) && !std::filesystem::is_regular_file(status) &&
+           !std::filesystem::is_directory(status);
+}
+
 }  // namespace
 
 std::string extensionOf(const std::string& path)
@@ -57,11 +67,15 @@ std::string displayName(const std::string& path, bool output)
     return path != "-" ? path : output ? "standard output" : "standard input";
 }
 
-AtomicFile::AtomicFile(const std::string& path) : m_path(path)
+AtomicFile::AtomicFile(const std::string& path) : m_path(path), m_stream(path == "-" || isDeviceOrPipe(path))
 {
-    const std::filesystem::path target(path);
+    // A link is followed, so that the file it names receives the audio and the link stays a link.
     std::error_code error;
-    const std::filesystem::path folder = path == "-"                ? std::filesystem::temp_directory_path(error)
+    std::filesystem::path target(path);
+    if (std::filesystem::is_symlink(target, error) && std::filesystem::exists(target, error))
+        target = std::filesystem::canonical(target, error);
+    m_target = target.string();
+    const std::filesystem::path folder = m_stream                   ? std::filesystem::temp_directory_path(error)
                                          : target.has_parent_path() ? target.parent_path()
                                                                     : ".";
     if (!std::filesystem::is_directory(folder, error))
@@ -79,20 +93,15 @@ AtomicFile::AtomicFile(const std::string& path) : m_path(path)
     if (m_descriptor < 0)
         throw ToolError("cannot write " + displayName(path) + ": cannot create a file in " + folder.string() + ": " +
                         std::strerror(errno));
-    if (path == "-")
-        ::unlink(pattern.c_str());  // nothing to rename: it disappears with the descriptor
-    else
-    {
-        m_temporaryPath = pattern;
-        registerTemporaryFile(m_temporaryPath);
-    }
+    m_temporaryPath = pattern;
+    registerTemporaryFile(m_temporaryPath);
 }
 
 AtomicFile::~AtomicFile()
 {
     if (m_descriptor >= 0)
         ::close(m_descriptor);
-    if (!m_committed && !m_temporaryPath.empty())
+    if (!m_committed)
     {
         ::unlink(m_temporaryPath.c_str());
         unregisterTemporaryFile(m_temporaryPath);
@@ -102,20 +111,26 @@ AtomicFile::~AtomicFile()
 void AtomicFile::commit()
 {
     const auto fail = [this] { throw ToolError("cannot write " + displayName(m_path) + ": " + std::strerror(errno)); };
-    if (m_temporaryPath.empty())
+    if (m_stream)
     {
+        std::FILE* out = m_path == "-" ? stdout : std::fopen(m_path.c_str(), "wb");
+        if (out == nullptr)
+            fail();
         // Copied through stdio: sendfile and splice refuse a standard output opened for appending.
         char buffer[65536];
         ssize_t got = 0;
         for (off_t offset = 0; (got = ::pread(m_descriptor, buffer, sizeof buffer, offset)) > 0; offset += got)
         {
-            if (std::fwrite(buffer, 1, static_cast<std::size_t>(got), stdout) != static_cast<std::size_t>(got))
-                fail();
+            if (std::fwrite(buffer, 1, static_cast<std::size_t>(got), out) != static_cast<std::size_t>(got))
+                break;
         }
-        if (got < 0 || std::fflush(stdout) != 0)
+        const int copyError = got == 0 && std::fflush(out) == 0 ? 0 : errno;
+        if (out != stdout && std::fclose(out) != 0 && copyError == 0)
             fail();
-        m_committed = true;
-        return;
+        errno = copyError;
+        if (copyError != 0)
+            fail();
+        return;  // the temporary file goes with the destructor
     }
     // A failed close is a failed write on file systems that report errors late (NFS).
     if (::close(std::exchange(m_descriptor, -1)) != 0)
@@ -124,7 +139,7 @@ void AtomicFile::commit()
     const mode_t mask = ::umask(0);
     ::umask(mask);
     ::chmod(m_temporaryPath.c_str(), 0666 & ~mask);
-    if (::rename(m_temporaryPath.c_str(), m_path.c_str()) != 0)
+    if (::rename(m_temporaryPath.c_str(), m_target.c_str()) != 0)
         fail();
     m_committed = true;
     unregisterTemporaryFile(m_temporaryPath);

@@ -12,8 +12,9 @@ namespace kestrune
 class AtomicFile
 {
 public:
-    // "-" stands for standard output: the temporary file then has no name, and commit() copies it
-    // there. Throws ToolError when the folder does not exist or cannot be written.
+    // "-" stands for standard output, and a device or a named pipe is written into rather than
+    // replaced: the temporary file is then made in the temporary folder, and commit() copies it
+    // there. A symbolic link's target is replaced, not the link. Throws ToolError when the folder does not exist or cannot be written.
     explicit AtomicFile(const std::string& path);
     ~AtomicFile();
 
@@ -21,16 +22,18 @@ public:
     AtomicFile& operator=(const AtomicFile&) = delete;
 
     const std::string& path() const { return m_path; }
-    const std::string& temporaryPath() const { return m_temporaryPath; }  // empty for standard output
+    const std::string& temporaryPath() const { return m_temporaryPath; }
     int descriptor() const { return m_descriptor; }                       // open for reading and writing
 
     // Gives the file the permissions a newly created file gets (0666 less the umask) and renames it
-    // to path(), or copies it to standard output. Throws ToolError when that fails; the temporary
-    // file is then removed.
+    // to path(), or copies it to standard output, the device or the pipe. Throws ToolError when
+    // that fails; the temporary file is then removed.
     void commit();
 
 private:
     std::string m_path;
+    bool m_stream;         // copied into the destination by commit() instead of renamed over it
+    std::string m_target;  // what commit() renames onto: path() with a link followed
     std::string m_temporaryPath;
     int m_descriptor = -1;
     bool m_committed = false;
