@@ -295,8 +295,8 @@ TEST(TransferCurve, MeasuredThroughTheModuleFollowsTheHardKnee)
 
 TEST(DemoSynthesis, IsTheSameEveryTimeAtTheStatedLevels)
 {
-    const DemoSignals first = synthesiseDemo(kDemoSampleRate);
-    const DemoSignals second = synthesiseDemo(kDemoSampleRate);
+    const DemoSignals first = synthesiseDemo();
+    const DemoSignals second = synthesiseDemo();
     EXPECT_EQ(first.mainLeft, second.mainLeft);
     EXPECT_EQ(first.mainRight, second.mainRight);
     EXPECT_EQ(first.kick, second.kick);

@@ -10,9 +10,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <iterator>
 #include <numeric>
 #include <strings.h>
+#include <utility>
 
 namespace kestrune
 {
@@ -74,13 +74,11 @@ std::string didYouMean(const std::string& word, const std::vector<std::string>& 
         std::iota(row.begin(), row.end(), std::size_t{0});
         for (std::size_t i = 1; i <= word.size(); ++i)
         {
-            std::size_t diagonal = row[0];
-            row[0] = i;
+            std::size_t diagonal = std::exchange(row[0], i);
             for (std::size_t j = 1; j <= name.size(); ++j)
             {
-                const std::size_t above = row[j];
-                row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (word[i - 1] != name[j - 1] ? 1 : 0)});
-                diagonal = above;
+                const std::size_t substitution = diagonal + (word[i - 1] != name[j - 1] ? 1 : 0);
+                diagonal = std::exchange(row[j], std::min({row[j] + 1, row[j - 1] + 1, substitution}));
             }
         }
         if (row.back() < bestDistance)
@@ -206,14 +204,13 @@ std::pair<std::string, float> parseAssignment(const std::string& assignment)
 
 std::optional<Options> parseCommandLine(int argc, char** argv)
 {
-    const std::vector<std::string> commands(std::begin(kCommandNames), std::end(kCommandNames));
     for (int i = 1; i < argc; ++i)
     {
         const std::string word = argv[i];
         if (word.rfind('-', 0) == 0)
             continue;  // the top level has options without values only
-        if (std::find(commands.begin(), commands.end(), word) == commands.end())
-            throw UsageError("unknown command '" + word + "'" + didYouMean(word, commands));
+        if (std::find(kCommandNames.begin(), kCommandNames.end(), word) == kCommandNames.end())
+            throw UsageError("unknown command '" + word + "'" + didYouMean(word, kCommandNames));
         break;
     }
 
@@ -321,7 +318,7 @@ std::optional<Options> parseCommandLine(int argc, char** argv)
     catch (const CLI::ParseError& error)
     {
         if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr && app.get_subcommands().empty())
-            throw UsageError("no command given: say one of " + CLI::detail::join(commands, ", "));
+            throw UsageError("no command given: say one of " + CLI::detail::join(kCommandNames, ", "));
         throw UsageError(error.what());
     }
 
@@ -343,8 +340,7 @@ std::optional<Options> parseCommandLine(int argc, char** argv)
     if (!extras.empty())
         throw UsageError(command.get_name() + ": unexpected argument '" + extras.front() + "'");
 
-    options.command = static_cast<Command>(std::find(commands.begin(), commands.end(), command.get_name()) -
-                                           commands.begin());
+    options.command = command.get_name();
     for (int index = 0; index < kNumParameters; ++index)
     {
         const std::optional<float>& value = options.parameters.engineering[index];
@@ -379,11 +375,12 @@ std::vector<ParameterSetting> resolveParameters(const ParameterOptions& options,
         settings.push_back({index, normalisedFromEngineering(index, *options.engineering[index])});
     }
 
+    khost::PluginInstance& instance = effect.instance();
     if (sidechainKeyed)
     {
         try
         {
-            settings.push_back({effect.instance().parameterIndex(kParameterInfo[kUseSidechain].name),
+            settings.push_back({instance.parameterIndex(kParameterInfo[kUseSidechain].name),
                                 useSidechainToNormalised(true)});
         }
         catch (const khost::HostError&)
@@ -392,18 +389,16 @@ std::vector<ParameterSetting> resolveParameters(const ParameterOptions& options,
         }
     }
 
-    khost::PluginInstance& instance = effect.instance();
+    const VstInt32 count = instance.numParameters();
     for (const auto& [name, value] : options.assignments)
     {
-        VstInt32 found = -1;
-        for (VstInt32 index = 0; index < instance.numParameters() && found < 0; ++index)
-        {
-            if (::strcasecmp(instance.parameterName(index).c_str(), name.c_str()) == 0)
-                found = index;
-        }
+        VstInt32 index = 0;
+        while (index < count && ::strcasecmp(instance.parameterName(index).c_str(), name.c_str()) != 0)
+            ++index;
         try
         {
-            settings.push_back({found >= 0 ? found : instance.parameterIndex(name), value});
+            // No name matched in any case: the exact lookup fails with the list of known names.
+            settings.push_back({index < count ? index : instance.parameterIndex(name), value});
         }
         catch (const khost::HostError& error)
         {

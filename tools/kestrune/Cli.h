@@ -23,20 +23,12 @@ struct ParameterOptions
     std::vector<std::pair<std::string, float>> assignments;
 };
 
-enum class Command
-{
-    Info,
-    Render,
-    Plot,
-    Curve,
-    Demo
-};
-constexpr const char* kCommandNames[] = {"info", "render", "plot", "curve", "demo"};
+inline const std::vector<std::string> kCommandNames = {"info", "render", "plot", "curve", "demo"};
 
 // What the command line said; each command reads its part.
 struct Options
 {
-    Command command = Command::Info;
+    std::string command;  // one of kCommandNames
     std::string plugin;   // --plugin, empty for the default module
     bool quiet = false;
     std::string input;

@@ -9,11 +9,12 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 #include <initializer_list>
 #include <iostream>
 #include <memory>
-#include <sstream>
+#include <optional>
+
+#include <unistd.h>
 
 namespace kestrune
 {
@@ -22,9 +23,10 @@ namespace
 {
 
 constexpr double kTwoPi = 6.283185307179586476925286766559;
+constexpr double kTempoBpm = 120.0;
 
 // One chord per bar.
-constexpr double kChordSeconds = 4.0 * 60.0 / kDemoTempoBpm;
+constexpr double kChordSeconds = 4.0 * 60.0 / kTempoBpm;
 constexpr int kChords = static_cast<int>(kDemoSeconds / kChordSeconds);
 
 double noteHz(int midiNote)
@@ -114,9 +116,7 @@ void synthesisePad(std::vector<double>& left, std::vector<double>& right, int ra
             // Two saws per side, detuned against each other, for width; fixed starting phases.
             const double increments[4] = {hz / detune / rate, hz * std::sqrt(detune) / rate, hz * detune / rate,
                                           hz / std::sqrt(detune) / rate};
-            double phases[4] = {0.13 * n, 0.57 + 0.11 * n, 0.31 + 0.07 * n, 0.79 + 0.05 * n};
-            for (double& phase : phases)
-                phase -= std::floor(phase);
+            double phases[4] = {0.13 * n, 0.57 + 0.11 * n, 0.31 + 0.07 * n, 0.79 + 0.05 * n};  // all below 1
             for (std::size_t i = first; i < last; ++i)
             {
                 const double t = static_cast<double>(i) / rate;
@@ -165,7 +165,8 @@ void synthesiseBass(std::vector<double>& left, std::vector<double>& right, int r
             const double t = static_cast<double>(i) / rate;
             // A sine with its octave, gently saturated: round and present on small speakers.
             const double tone = std::sin(kTwoPi * phase) + 0.35 * std::sin(2.0 * kTwoPi * phase);
-            const double sample = 0.5 * std::tanh(1.5 * tone) / std::tanh(1.5) * noteEnvelope(t, start, end, 0.02, 0.06);
+            const double envelope = noteEnvelope(t, start, end, 0.02, 0.06);
+            const double sample = 0.5 * std::tanh(1.5 * tone) / std::tanh(1.5) * envelope;
             left[i] += sample;
             right[i] += sample;
             phase += hz / rate;
@@ -177,7 +178,7 @@ void synthesiseBass(std::vector<double>& left, std::vector<double>& right, int r
 std::vector<double> synthesiseKick(std::size_t frames, int rate)
 {
     std::vector<double> kick(frames, 0.0);
-    const double beatSeconds = 60.0 / kDemoTempoBpm;
+    const double beatSeconds = 60.0 / kTempoBpm;
     const int beats = static_cast<int>(kDemoSeconds / beatSeconds);
     std::uint32_t noise = 0x2545F491u;  // fixed seed: the click is the same on every run
     for (int beat = 0; beat < beats; ++beat)
@@ -202,24 +203,19 @@ std::vector<double> synthesiseKick(std::size_t frames, int rate)
     return kick;
 }
 
+// Engineering values in table order: attack ms, release ms, ratio, (use SC), threshold dB, makeup dB.
 struct DemoRender
 {
-    const char* name;      // file stem
-    const char* keyedBy;   // words for the summary
+    const char* name;     // file stem
+    const char* keyedBy;  // words for the summary
     bool sidechainKeyed;
     ParameterOptions parameters;
 };
 
-ParameterOptions parameters(float attackMs, float releaseMs, float ratio, float thresholdDb, float makeupDb)
-{
-    ParameterOptions options;
-    options.engineering[VAZiro::kAttack] = attackMs;
-    options.engineering[VAZiro::kRelease] = releaseMs;
-    options.engineering[VAZiro::kRatio] = ratio;
-    options.engineering[VAZiro::kThreshold] = thresholdDb;
-    options.engineering[VAZiro::kMakeup] = makeupDb;
-    return options;
-}
+const DemoRender kRenders[] = {
+    {"self-keyed", "keyed by itself", false, {{10.0f, 150.0f, 3.0f, std::nullopt, -18.0f, 3.0f}, {}}},
+    {"sidechain-keyed", "keyed by kick.wav", true, {{1.0f, 180.0f, 6.0f, std::nullopt, -30.0f, 0.0f}, {}}},
+};
 
 std::string row(const std::string& file, const std::string& what, const Level& level, const std::string& reduction)
 {
@@ -231,19 +227,19 @@ std::string row(const std::string& file, const std::string& what, const Level& l
 
 }  // namespace
 
-DemoSignals synthesiseDemo(int sampleRate)
+DemoSignals synthesiseDemo()
 {
-    const std::size_t frames = static_cast<std::size_t>(kDemoSeconds * sampleRate);
+    const std::size_t frames = static_cast<std::size_t>(kDemoSeconds * kDemoSampleRate);
     std::vector<double> left(frames, 0.0);
     std::vector<double> right(frames, 0.0);
-    synthesisePad(left, right, sampleRate);
-    synthesiseBass(left, right, sampleRate);
+    synthesisePad(left, right, kDemoSampleRate);
+    synthesiseBass(left, right, kDemoSampleRate);
     normalisePeak({&left, &right}, -6.0);
 
-    std::vector<double> kick = synthesiseKick(frames, sampleRate);
+    std::vector<double> kick = synthesiseKick(frames, kDemoSampleRate);
     normalisePeak({&kick}, -3.0);
 
-    return DemoSignals{sampleRate, toFloat(left), toFloat(right), toFloat(kick)};
+    return DemoSignals{toFloat(left), toFloat(right), toFloat(kick)};
 }
 
 void runDemo(const Options& options)
@@ -256,101 +252,77 @@ void runDemo(const Options& options)
                         (error ? error.message() : std::string("not a folder")));
     const auto inFolder = [&folder](const std::string& name) { return (folder / name).string(); };
 
-    const DemoSignals signals = synthesiseDemo(kDemoSampleRate);
-    const int wavFloat = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-
     // Every file is written to a temporary name first and put in place only when all succeeded.
     std::vector<std::unique_ptr<AudioWriter>> writers;
-    auto writeSignal = [&](const std::string& name, const std::vector<float>& left, const std::vector<float>& right,
-                           int channels) {
-        writers.push_back(std::make_unique<AudioWriter>(inFolder(name), wavFloat, channels, signals.sampleRate));
-        writers.back()->writeStereo(left.data(), right.data(), left.size());
+    const auto newWav = [&](const std::string& name, int channels) {
+        const int format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+        return writers.emplace_back(std::make_unique<AudioWriter>(inFolder(name), format, channels, kDemoSampleRate))
+            .get();
     };
-    writeSignal("music.wav", signals.mainLeft, signals.mainRight, 2);
-    writeSignal("kick.wav", signals.kick, signals.kick, 1);
+    const DemoSignals signals = synthesiseDemo();
+    newWav("music.wav", 2)->writeStereo(signals.mainLeft.data(), signals.mainRight.data(), signals.mainLeft.size());
+    newWav("kick.wav", 1)->writeStereo(signals.kick.data(), signals.kick.data(), signals.kick.size());
 
     const std::shared_ptr<khost::PluginModule> module = loadModule(options.plugin);
-    const DemoRender renders[] = {
-        {"self-keyed", "keyed by itself", false, parameters(10.0f, 150.0f, 3.0f, -18.0f, 3.0f)},
-        {"sidechain-keyed", "keyed by kick.wav", true, parameters(1.0f, 180.0f, 6.0f, -30.0f, 0.0f)},
-    };
-
     std::vector<std::unique_ptr<PlotFiles>> plots;
-    std::string summary;
-    std::string effectName;
+    std::string renderRows;
     Level mainLevel, kickLevel;
     for (const float sample : signals.kick)
         kickLevel.add(sample);
-
-    std::vector<ParameterSetting> selfKeyedSettings;
-    for (const DemoRender& render : renders)
+    for (const DemoRender& render : kRenders)
     {
         Effect effect(module);
-        effectName = effect.name();
-        const std::vector<ParameterSetting> settings = resolveParameters(render.parameters, effect, render.sidechainKeyed);
-        if (!render.sidechainKeyed)
-            selfKeyedSettings = settings;
-
-        Renderer renderer(effect, {settings, 512, true, options.quiet, render.name});
-        MemorySource main(signals.mainLeft, signals.mainRight, signals.sampleRate, 2);
-        MemorySource kick(signals.kick, signals.kick, signals.sampleRate, 1);
+        Renderer renderer(effect, {resolveParameters(render.parameters, effect, render.sidechainKeyed), 512, true,
+                                   options.quiet, render.name});
+        MemorySource main(signals.mainLeft, signals.mainRight, kDemoSampleRate, 2);
+        MemorySource kick(signals.kick, signals.kick, kDemoSampleRate, 1);
         std::unique_ptr<SidechainFeed> feed;
         if (render.sidechainKeyed)
-            feed = std::make_unique<SidechainFeed>(kick, signals.sampleRate);
-
-        writers.push_back(std::make_unique<AudioWriter>(inFolder(std::string(render.name) + ".wav"), wavFloat, 2,
-                                                        signals.sampleRate));
+            feed = std::make_unique<SidechainFeed>(kick, kDemoSampleRate);
         LevelMeter meter;
-        EnvelopeRecorder recorder(0, main.frames(), signals.sampleRate);
-        renderer.run(main, feed.get(), writers.back().get(), {&meter, &recorder});
+        EnvelopeRecorder recorder(0, main.frames(), kDemoSampleRate);
+        renderer.run(main, feed.get(), newWav(std::string(render.name) + ".wav", 2), {&meter, &recorder});
         mainLevel = meter.input();
 
         const RenderPicture picture =
             describeRender(effect, renderer, std::string("Kestrune demo: music.wav ") + render.keyedBy);
         plots.push_back(
             std::make_unique<PlotFiles>(inFolder(std::string(render.name) + ".png"), "", recorder, picture));
-
         char reduction[32];
         std::snprintf(reduction, sizeof reduction, "%.1f dB", meter.maxGainReductionDb());
-        summary += row(std::string(render.name) + ".wav", render.keyedBy, meter.output(), reduction);
-        summary += "    " + picture.settings + "\n";
+        renderRows += row(std::string(render.name) + ".wav", render.keyedBy, meter.output(), reduction) + "    " +
+                      picture.settings + "\n";
     }
 
     Effect curveEffect(module);
-    CurvePicture curve = measureTransferCurve(curveEffect, selfKeyedSettings, options.quiet);
-    curve.title = "Static transfer curve of " + effectName + " with the self-keyed demo settings";
+    CurvePicture curve =
+        measureTransferCurve(curveEffect, resolveParameters(kRenders[0].parameters, curveEffect, false), options.quiet);
+    curve.title = "Static transfer curve of " + curveEffect.name() + " with the self-keyed demo settings";
     plots.push_back(std::make_unique<PlotFiles>(inFolder("curve.png"), "", curve));
     drawPlots({plots[0].get(), plots[1].get(), plots[2].get()});
 
-    std::ostringstream text;
-    char header[256];
-    std::snprintf(header, sizeof header, "Kestrune demo: %.0f s at %d Hz, synthesised by kestrune %s\n", kDemoSeconds,
-                  signals.sampleRate, KESTRUNE_VERSION);
-    text << header
-         << "Main signal: sustained bass and pad, Am F C G, one bar each, twice. Sidechain: a kick on every beat at "
-            "120 BPM.\n"
-         << "Effect: " << effectName << " (" << module->path() << ")\n"
-         << "Gain reduction is measured through a probe instance of the effect (see 'kestrune plot --help').\n\n";
-    std::snprintf(header, sizeof header, "%-21s %-28s %8s %9s  %s\n", "file", "", "RMS dBFS", "peak dBFS",
+    char heading[256];
+    std::snprintf(heading, sizeof heading, "Kestrune demo: %.0f s at %d Hz, synthesised by kestrune %s\n", kDemoSeconds,
+                  kDemoSampleRate, KESTRUNE_VERSION);
+    std::string summary = heading;
+    summary += "Main signal: sustained bass and pad, Am F C G, one bar each, twice. Sidechain: a kick on every beat at "
+               "120 BPM.\nEffect: " + curveEffect.name() + " (" + module->path() + ")\n"
+               "Gain reduction is measured through a probe instance of the effect (see 'kestrune plot --help').\n\n";
+    std::snprintf(heading, sizeof heading, "%-21s %-28s %8s %9s  %s\n", "file", "", "RMS dBFS", "peak dBFS",
                   "max gain reduction");
-    text << header << row("music.wav", "main signal (stereo)", mainLevel, "")
-         << row("kick.wav", "sidechain (mono)", kickLevel, "") << summary
-         << "\nPictures: self-keyed.png, sidechain-keyed.png, curve.png\n";
+    summary += heading + row("music.wav", "main signal (stereo)", mainLevel, "") +
+               row("kick.wav", "sidechain (mono)", kickLevel, "") + renderRows +
+               "\nPictures: self-keyed.png, sidechain-keyed.png, curve.png\n";
 
     AtomicFile summaryFile(inFolder("summary.txt"));
-    {
-        std::ofstream out(summaryFile.temporaryPath());
-        out << text.str();
-        if (!out.flush())
-            throw ToolError("cannot write " + summaryFile.path());
-    }
-
+    if (::write(summaryFile.descriptor(), summary.data(), summary.size()) != static_cast<ssize_t>(summary.size()))
+        throw ToolError("cannot write " + summaryFile.path());
     for (auto& writer : writers)
         writer->commit();
     for (auto& plot : plots)
         plot->commit();
     summaryFile.commit();
-    std::cout << text.str() << "Written to " << folder.string() << "/\n";
+    std::cout << summary << "Written to " << folder.string() << "/\n";
 }
 
 }  // namespace kestrune

@@ -11,19 +11,16 @@ namespace kestrune
 
 constexpr int kDemoSampleRate = 48000;
 constexpr double kDemoSeconds = 16.0;
-constexpr double kDemoTempoBpm = 120.0;
-
-struct DemoSignals
-{
-    int sampleRate;
-    std::vector<float> mainLeft;   // sustained bass and pad: Am F C G, two seconds each, twice
-    std::vector<float> mainRight;
-    std::vector<float> kick;       // mono, one kick on every beat
-};
 
 // The same samples on every run: no randomness, fixed phases, double arithmetic throughout.
-// The main signal peaks at -6 dBFS and the kick at -3 dBFS.
-DemoSignals synthesiseDemo(int sampleRate);
+struct DemoSignals
+{
+    std::vector<float> mainLeft;   // sustained bass and pad, Am F C G, two seconds each, twice; peak -6 dBFS
+    std::vector<float> mainRight;
+    std::vector<float> kick;       // mono, one kick on every beat; peak -3 dBFS
+};
+
+DemoSignals synthesiseDemo();
 
 // Writes music.wav, kick.wav, self-keyed.wav, sidechain-keyed.wav, their two pictures, curve.png
 // and summary.txt into the folder (created when missing), all or none, and prints the summary.

@@ -1,10 +1,9 @@
 // One effect instance as kestrune drives it: loaded through the host library, checked for an
-// input/output layout kestrune can feed, configured by parameter settings and described by `info`.
+// input/output layout kestrune can feed and configured by parameter settings.
 #pragma once
 
 #include "VstHost.h"
 
-#include <iosfwd>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,14 +20,14 @@ struct ParameterSetting
 
 // The module `--plugin` names or, when path is empty, the Kestrune.so of this build, else the first
 // in the folders of VST_PATH or, without it, ~/.vst, /usr/local/lib/vst and /usr/lib/vst. Throws
-// ToolError with the loader's message for a module that cannot be loaded or has no VSTPluginMain.
+// ToolError when there is none, and the loader's HostError for a module that cannot be loaded.
 std::shared_ptr<khost::PluginModule> loadModule(const std::string& path);
 
 class Effect
 {
 public:
-    // Creates an instance and opens it. Throws ToolError for a record with bad magic and for a
-    // layout other than 2, 3 or 4 inputs with 2 outputs.
+    // Creates an instance and opens it. Throws HostError for a record the host library refuses and
+    // ToolError for a layout other than 2, 3 or 4 inputs with 2 outputs.
     explicit Effect(std::shared_ptr<khost::PluginModule> module);
 
     khost::PluginInstance& instance() { return m_instance; }
@@ -44,12 +43,8 @@ public:
     void apply(const std::vector<ParameterSetting>& settings);
     // Engineering value of a table parameter as currently set; needs hasKestruneParameters().
     float engineering(int tableIndex) const;
-
     // Sets the rate and block size and resumes (the instance is open from construction on).
     void start(float sampleRate, VstInt32 blockSize);
-
-    // The identity, layout and parameters, as `kestrune info` prints them.
-    void describe(std::ostream& out);
 
 private:
     std::shared_ptr<khost::PluginModule> m_module;

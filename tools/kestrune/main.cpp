@@ -12,14 +12,16 @@
 
 #include "KestruneParameters.h"
 
+#include "AEffectX.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <iomanip>
 #include <iostream>
 #include <memory>
-#include <string_view>
 
 namespace kestrune
 {
@@ -28,13 +30,8 @@ namespace
 
 void note(bool quiet, const std::string& text)
 {
-    if (!quiet)
+    if (!quiet && !text.empty())
         std::fprintf(stderr, "kestrune: note: %s\n", text.c_str());
-}
-
-void warn(const std::string& text)
-{
-    std::fprintf(stderr, "kestrune: warning: %s\n", text.c_str());
 }
 
 std::string fileName(const std::string& path)
@@ -49,18 +46,16 @@ std::string seconds(double value)
     return text;
 }
 
-void requireExtension(const std::string& path, const char* option, const std::vector<std::string>& extensions)
-{
-    if (!path.empty() && std::find(extensions.begin(), extensions.end(), extensionOf(path)) == extensions.end())
-        throw UsageError(std::string(option) + " " + path + ": name a ." + extensions[0] + " file" +
-                         (extensions.size() > 1 ? "; pictures are PNG, SVG or PDF by their extension" : ""));
-}
-
 // The picture by its extension, and the CSV beside it.
 void requirePictureFiles(const Options& options, const char* pictureOption)
 {
-    requireExtension(options.picture, pictureOption, {std::begin(kPictureExtensions), std::end(kPictureExtensions)});
-    requireExtension(options.data, "--data", {"csv"});
+    const std::string extension = extensionOf(options.picture);
+    if (!options.picture.empty() &&
+        std::count(std::begin(kPictureExtensions), std::end(kPictureExtensions), extension) == 0)
+        throw UsageError(std::string(pictureOption) + " " + options.picture + ": name a ." + kPictureExtensions[0] +
+                         " file; pictures are PNG, SVG or PDF by their extension");
+    if (!options.data.empty() && extensionOf(options.data) != "csv")
+        throw UsageError("--data " + options.data + ": name a .csv file");
 }
 
 // Every output of a run: none may be an input or another output ("-" is a stream, not a file).
@@ -91,8 +86,9 @@ void adviseOnSettings(Effect& effect, const std::vector<ParameterSetting>& setti
         return;
     effect.apply(settings);
     if (effect.engineering(VAZiro::kUseSidechain) != 0.0f && !keyFile)
-        warn("'use SC' is on without a --sidechain file: the compressor is keyed by silence and leaves the audio "
-             "as it is");
+        std::fputs("kestrune: warning: 'use SC' is on without a --sidechain file: the compressor is keyed by silence "
+                   "and leaves the audio as it is\n",
+                   stderr);
     else if (effect.engineering(VAZiro::kRatio) == 1.0f && effect.engineering(VAZiro::kMakeup) == 0.0f)
         note(quiet, "ratio 1:1 and 0 dB makeup leave the audio as it is; compress with e.g. --ratio 4 --threshold -20");
     else if (effect.engineering(VAZiro::kRatio) > 1.0f && effect.engineering(VAZiro::kThreshold) == 0.0f)
@@ -100,10 +96,75 @@ void adviseOnSettings(Effect& effect, const std::vector<ParameterSetting>& setti
                     "--threshold -20");
 }
 
+// What a host sees: the identity, layout and flags, and every parameter.
 void runInfo(const Options& options)
 {
+    static const char* const categories[] = {"unknown", "effect", "instrument", "analysis", "mastering",
+                                             "spatialiser", "room effect", "surround effect", "restoration",
+                                             "offline process", "shell", "generator"};
+    static const std::pair<VstInt32, const char*> flagNames[] = {
+        {effFlagsHasEditor, "editor"},           {effFlagsCanReplacing, "replacing"},
+        {effFlagsProgramChunks, "program chunks"}, {effFlagsIsSynth, "instrument"},
+        {effFlagsNoSoundInStop, "no sound in stop"}, {effFlagsCanDoubleReplacing, "double replacing"},
+    };
+    static const char* const layouts[] = {" (main L/R)", " (main L/R, mono sidechain)", " (main L/R, sidechain L/R)"};
     Effect effect(loadModule(options.plugin));
-    effect.describe(std::cout);
+    khost::PluginInstance& instance = effect.instance();
+
+    const auto id = static_cast<std::uint32_t>(instance.uniqueId());
+    char hexId[16];
+    std::snprintf(hexId, sizeof hexId, "0x%08X", static_cast<unsigned>(id));
+    std::string characters;
+    for (int shift = 24; shift >= 0; shift -= 8)
+        characters += static_cast<char>((id >> shift) & 0xFF);
+    const bool printable =
+        std::all_of(characters.begin(), characters.end(), [](char c) { return c >= 0x20 && c <= 0x7E; });
+    const VstIntPtr category = instance.dispatch(effGetPlugCategory);
+    const char* const categoryName = category >= 0 && category < static_cast<VstIntPtr>(std::size(categories))
+                                         ? categories[category]
+                                         : "not a known category";
+    std::string flags;
+    for (const auto& [bit, name] : flagNames)
+    {
+        if ((instance.flags() & bit) != 0)
+            flags += (flags.empty() ? "" : ", ") + std::string(name);
+    }
+
+    const auto line = [](const char* key, const std::string& value) {
+        std::cout << std::left << std::setw(16) << key << value << '\n';
+    };
+    line("Module", effect.modulePath());
+    line("Effect", instance.queryText(effGetEffectName));
+    line("Vendor", instance.queryText(effGetVendorString));
+    line("Product", instance.queryText(effGetProductString));
+    line("Vendor version", std::to_string(instance.dispatch(effGetVendorVersion)));
+    line("Category", std::to_string(category) + " (" + categoryName + ")");
+    line("Unique ID", printable ? "'" + characters + "' (" + hexId + ")" : std::string(hexId));
+    line("Inputs", std::to_string(instance.numInputs()) + layouts[instance.numInputs() - 2]);
+    line("Outputs", std::to_string(instance.numOutputs()));
+    line("Flags", std::to_string(instance.flags()) + " (" + (flags.empty() ? "none" : flags) + ")");
+    line("Programs", std::to_string(instance.numPrograms()) + ", current: " + instance.queryText(effGetProgramName));
+    line("Parameters", std::to_string(instance.numParameters()));
+
+    std::cout << "\n  " << std::setw(7) << "Index" << std::setw(10) << "Name" << std::setw(7) << "Label"
+              << std::setw(12) << "Default" << std::setw(12) << "Normalised"
+              << (effect.hasKestruneParameters() ? "Range" : "") << '\n';
+    for (VstInt32 index = 0; index < instance.numParameters(); ++index)
+    {
+        std::cout << "  " << std::setw(7) << index << std::setw(10) << instance.parameterName(index) << std::setw(7)
+                  << instance.parameterLabel(index) << std::setw(12) << instance.parameterDisplay(index)
+                  << std::setw(12) << formatValue(instance.getParameter(index));
+        if (effect.hasKestruneParameters() && index < VAZiro::kNumParameters)
+        {
+            const VAZiro::KestruneParameterInfo& info = VAZiro::kParameterInfo[index];
+            if (info.kind == VAZiro::ParameterKind::Switch)
+                std::cout << "off below 0.5, on from 0.5";
+            else
+                std::cout << formatValue(info.minimum) << " .. " << formatValue(info.maximum)
+                          << (info.label != nullptr ? std::string(" ") + info.label : std::string());
+        }
+        std::cout << '\n';
+    }
 }
 
 // `render`, and `plot`, which is a render without audio output.
@@ -131,8 +192,7 @@ void runRender(const Options& options)
         format = chooseOutputFormat(options.output, options.type,
                                     options.format.empty() ? 0 : sampleFormatFromName(options.format), input.format(),
                                     input.channels(), input.sampleRate(), &formatNote);
-        if (!formatNote.empty())
-            note(options.quiet, formatNote);
+        note(options.quiet, formatNote);
         writer = std::make_unique<AudioWriter>(options.output, format, input.channels(), input.sampleRate());
     }
 
@@ -197,8 +257,8 @@ void runRender(const Options& options)
     {
         writer->commit();
         if (writer->clippedSamples() > 0)
-            note(options.quiet, std::to_string(writer->clippedSamples()) + " samples beyond full scale were clipped in " +
-                                    displayName(options.output) + " (" + describeSampleFormat(format) + ")");
+            note(options.quiet, std::to_string(writer->clippedSamples()) + " samples beyond full scale were clipped " +
+                                    "in " + displayName(options.output) + " (" + describeSampleFormat(format) + ")");
     }
     if (plot)
         plot->commit();
@@ -223,22 +283,14 @@ int run(int argc, char** argv)
     const std::optional<Options> options = parseCommandLine(argc, argv);
     if (!options)
         return kExitSuccess;
-    switch (options->command)
-    {
-    case Command::Info:
+    if (options->command == "info")
         runInfo(*options);
-        break;
-    case Command::Render:
-    case Command::Plot:
-        runRender(*options);
-        break;
-    case Command::Curve:
+    else if (options->command == "curve")
         runCurve(*options);
-        break;
-    case Command::Demo:
+    else if (options->command == "demo")
         runDemo(*options);
-        break;
-    }
+    else
+        runRender(*options);  // and plot, a render without audio output
     return kExitSuccess;
 }
 
@@ -247,8 +299,7 @@ std::string helpHint(int argc, char** argv)
 {
     for (int i = 1; i < argc; ++i)
     {
-        if (std::find(std::begin(kCommandNames), std::end(kCommandNames), std::string_view(argv[i])) !=
-            std::end(kCommandNames))
+        if (std::find(kCommandNames.begin(), kCommandNames.end(), argv[i]) != kCommandNames.end())
             return std::string(" (see kestrune ") + argv[i] + " --help)";
     }
     return " (see kestrune --help)";
