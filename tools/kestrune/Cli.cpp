@@ -104,11 +104,6 @@ std::string rangeText(const KestruneParameterInfo& info)
     return formatValue(info.minimum) + ".." + formatValue(info.maximum);
 }
 
-std::string flagOf(const KestruneParameterInfo& info)
-{
-    return std::string("--") + info.symbol;
-}
-
 void addParameterOptions(CLI::App& command, Options& options, std::vector<std::string>& assignments)
 {
     for (int index = 0; index < kNumParameters; ++index)
@@ -120,7 +115,7 @@ void addParameterOptions(CLI::App& command, Options& options, std::vector<std::s
         std::transform(typeName.begin(), typeName.end(), typeName.begin(),
                        [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
         command
-            .add_option(flagOf(info), options.parameters.engineering[index],
+            .add_option("--" + std::string(info.symbol), options.parameters.engineering[index],
                         meaningWithUnit(info) + ", " + rangeText(info) + " (default " +
                             formatValue(engineeringFromNormalised(index, parameterDefault(index))) + ")")
             ->type_name(typeName)
@@ -345,8 +340,11 @@ std::optional<Options> parseCommandLine(int argc, char** argv)
     {
         const std::optional<float>& value = options.parameters.engineering[index];
         if (value && !parameterInRange(index, *value))
-            throw UsageError(flagOf(kParameterInfo[index]) + " " + formatValue(*value) + " is out of range: the " +
-                             meaningWithUnit(kParameterInfo[index]) + " lies in " + rangeText(kParameterInfo[index]));
+        {
+            const KestruneParameterInfo& info = kParameterInfo[index];
+            throw UsageError("--" + std::string(info.symbol) + " " + formatValue(*value) + " is out of range: the " +
+                             meaningWithUnit(info) + " lies in " + rangeText(info));
+        }
     }
     for (const std::string& assignment : assignments)
         options.parameters.assignments.push_back(parseAssignment(assignment));
@@ -369,7 +367,7 @@ std::vector<ParameterSetting> resolveParameters(const ParameterOptions& options,
         if (!options.engineering[index])
             continue;
         if (!effect.hasKestruneParameters())
-            throw UsageError(flagOf(kParameterInfo[index]) +
+            throw UsageError("--" + std::string(kParameterInfo[index].symbol) +
                              " needs an effect with Kestrune's parameters; set the parameters of " +
                              effect.modulePath() + " with --param NAME=VALUE (0..1)");
         settings.push_back({index, normalisedFromEngineering(index, *options.engineering[index])});

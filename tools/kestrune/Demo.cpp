@@ -13,6 +13,7 @@
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <random>
 
 #include <unistd.h>
 
@@ -91,11 +92,6 @@ void normalisePeak(std::initializer_list<std::vector<double>*> channels, double 
         for (double& sample : *channel)
             sample *= gain;
     }
-}
-
-std::vector<float> toFloat(const std::vector<double>& samples)
-{
-    return std::vector<float>(samples.begin(), samples.end());
 }
 
 void synthesisePad(std::vector<double>& left, std::vector<double>& right, int rate)
@@ -180,7 +176,7 @@ std::vector<double> synthesiseKick(std::size_t frames, int rate)
     std::vector<double> kick(frames, 0.0);
     const double beatSeconds = 60.0 / kTempoBpm;
     const int beats = static_cast<int>(kDemoSeconds / beatSeconds);
-    std::uint32_t noise = 0x2545F491u;  // fixed seed: the click is the same on every run
+    std::linear_congruential_engine<std::uint32_t, 1664525u, 1013904223u, 0u> noise(0x2545F491u);  // fixed seed
     for (int beat = 0; beat < beats; ++beat)
     {
         const std::size_t first = static_cast<std::size_t>(std::llround(beat * beatSeconds * rate));
@@ -192,8 +188,7 @@ std::vector<double> synthesiseKick(std::size_t frames, int rate)
             // Pitch falls from about 150 Hz to 48 Hz; the body decays over a fifth of a second.
             const double hz = 48.0 + 100.0 * std::exp(-t / 0.035);
             const double body = std::sin(kTwoPi * phase) * std::min(1.0, t / 0.002) * std::exp(-t / 0.18);
-            noise = noise * 1664525u + 1013904223u;
-            const double white = static_cast<double>(noise) / 2147483648.0 - 1.0;
+            const double white = static_cast<double>(noise()) / 2147483648.0 - 1.0;
             const double click = 0.25 * white * std::exp(-t / 0.0015);
             kick[i] += body + click;
             phase += hz / rate;
@@ -239,7 +234,7 @@ DemoSignals synthesiseDemo()
     std::vector<double> kick = synthesiseKick(frames, kDemoSampleRate);
     normalisePeak({&kick}, -3.0);
 
-    return DemoSignals{toFloat(left), toFloat(right), toFloat(kick)};
+    return DemoSignals{{left.begin(), left.end()}, {right.begin(), right.end()}, {kick.begin(), kick.end()}};
 }
 
 void runDemo(const Options& options)

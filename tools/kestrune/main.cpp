@@ -61,21 +61,18 @@ void requirePictureFiles(const Options& options, const char* pictureOption)
 // Every output of a run: none may be an input or another output ("-" is a stream, not a file).
 void checkOutputs(const std::vector<std::string>& outputs, const std::vector<std::string>& inputs)
 {
-    for (std::size_t i = 0; i < outputs.size(); ++i)
+    for (auto output = outputs.begin(); output != outputs.end(); ++output)
     {
-        if (outputs[i].empty() || outputs[i] == "-")
+        if (output->empty() || *output == "-")
             continue;
         std::error_code error;
         for (const std::string& input : inputs)
         {
-            if (!input.empty() && input != "-" && std::filesystem::equivalent(outputs[i], input, error))
-                throw UsageError("refusing to write " + outputs[i] + " over the input file " + input);
+            if (!input.empty() && input != "-" && std::filesystem::equivalent(*output, input, error))
+                throw UsageError("refusing to write " + *output + " over the input file " + input);
         }
-        for (std::size_t j = 0; j < i; ++j)
-        {
-            if (outputs[i] == outputs[j])
-                throw UsageError("two outputs cannot both be " + outputs[i]);
-        }
+        if (std::find(outputs.begin(), output, *output) != output)
+            throw UsageError("two outputs cannot both be " + *output);
     }
 }
 
