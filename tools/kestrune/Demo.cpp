@@ -176,7 +176,8 @@ std::vector<double> synthesiseKick(std::size_t frames, int rate)
     std::vector<double> kick(frames, 0.0);
     const double beatSeconds = 60.0 / kTempoBpm;
     const int beats = static_cast<int>(kDemoSeconds / beatSeconds);
-    std::linear_congruential_engine<std::uint32_t, 1664525u, 1013904223u, 0u> noise(0x2545F491u);  // fixed seed
+    // A fixed seed: the click is the same on every run.
+    std::linear_congruential_engine<std::uint32_t, 1664525u, 1013904223u, 0u> noise(0x2545F491u);
     for (int beat = 0; beat < beats; ++beat)
     {
         const std::size_t first = static_cast<std::size_t>(std::llround(beat * beatSeconds * rate));

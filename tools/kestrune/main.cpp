@@ -84,8 +84,7 @@ void adviseOnSettings(Effect& effect, const std::vector<ParameterSetting>& setti
     effect.apply(settings);
     if (effect.engineering(VAZiro::kUseSidechain) != 0.0f && !keyFile)
         std::fputs("kestrune: warning: 'use SC' is on without a --sidechain file: the compressor is keyed by silence "
-                   "and leaves the audio as it is\n",
-                   stderr);
+                   "and leaves the audio as it is\n", stderr);
     else if (effect.engineering(VAZiro::kRatio) == 1.0f && effect.engineering(VAZiro::kMakeup) == 0.0f)
         note(quiet, "ratio 1:1 and 0 dB makeup leave the audio as it is; compress with e.g. --ratio 4 --threshold -20");
     else if (effect.engineering(VAZiro::kRatio) > 1.0f && effect.engineering(VAZiro::kThreshold) == 0.0f)
