@@ -188,7 +188,7 @@ std::pair<std::string, float> parseAssignment(const std::string& assignment)
     const std::string text = assignment.substr(equals + 1);
     char* end = nullptr;
     const float value = std::strtof(text.c_str(), &end);
-    if (text.empty() || end == nullptr || *end != 0 || !std::isfinite(value))
+    if (text.empty() || *end != 0 || !std::isfinite(value))
         throw UsageError("--param " + assignment + ": '" + text + "' is not a number");
     if (value < 0.0f || value > 1.0f)
         throw UsageError("--param " + assignment + ": out of range; normalised values lie in 0..1");
