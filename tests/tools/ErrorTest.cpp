@@ -161,6 +161,12 @@ TEST_F(ErrorTest, Parameters)
         {"assignment without value", {"render", "@/in.wav", "-o", "@/out.wav", "--param", "Attack"}, kUsage,
          "expected NAME=VALUE"},
         {"block of 0 frames", {"render", "@/in.wav", "-o", "@/out.wav", "--block", "0"}, kUsage, "--block"},
+        {"block of a fraction", {"render", "@/in.wav", "-o", "@/out.wav", "--block", "1.5"}, kUsage,
+         "--block: give a whole number of frames, 1..65536, not 1.5"},
+        {"drawing from before 0", {"plot", "@/in.wav", "-o", "@/out.png", "--start", "-1"}, kUsage,
+         "--start: give 0 or more seconds, not -1"},
+        {"drawing up to 0", {"plot", "@/in.wav", "-o", "@/out.png", "--end", "0"}, kUsage,
+         "--end: give more than 0 seconds, not 0"},
         {"unknown option", {"render", "@/in.wav", "-o", "@/out.wav", "--loudness", "3"}, kUsage,
          "render: unknown option --loudness"},
         {"misspelt option", {"plot", "--ratoi", "4", "@/in.wav", "-o", "@/out.png"}, kUsage,
@@ -173,6 +179,9 @@ TEST_F(ErrorTest, Parameters)
         {"misspelt command after an option", {"-q", "rendr", "@/in.wav"}, kUsage,
          "unknown command 'rendr' (did you mean render?)"},
         {"unknown command", {"compress", "@/in.wav"}, kUsage, "unknown command 'compress' (see kestrune --help)"},
+        {"a command's option before it", {"-q", "render", "@/in.wav", "-o", "@/out.wav"}, kUsage,
+         "-q before 'render': the options of a command go after it"},
+        {"misspelt option of the program", {"--verison"}, kUsage, "unknown option --verison (did you mean --version?)"},
         {"no command", {}, kUsage, "no command given: say one of info, render, plot, curve, demo"},
     };
     for (const ErrorCase& c : cases)

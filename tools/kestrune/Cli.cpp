@@ -63,6 +63,26 @@ const CLI::Validator kNumber(
     },
     "", "number");
 
+// Ranges in words; the parser's own would print the largest double in full.
+const CLI::Validator kStartTime(
+    [](std::string& text) {
+        return std::strtod(text.c_str(), nullptr) >= 0.0 ? std::string() : "give 0 or more seconds, not " + text;
+    },
+    "", "start time");
+const CLI::Validator kEndTime(
+    [](std::string& text) {
+        return std::strtod(text.c_str(), nullptr) > 0.0 ? std::string() : "give more than 0 seconds, not " + text;
+    },
+    "", "end time");
+const CLI::Validator kFrames(
+    [](std::string& text) {
+        char* end = nullptr;
+        const long frames = std::strtol(text.c_str(), &end, 10);
+        return *end == 0 && frames >= 1 && frames <= 65536 ? std::string()
+                                                           : "give a whole number of frames, 1..65536, not " + text;
+    },
+    "", "frames");
+
 // " (did you mean NAME?)" for the name nearest to word, within two edits; "" when none is.
 std::string didYouMean(const std::string& word, const std::vector<std::string>& names)
 {
@@ -166,15 +186,15 @@ void addRenderOptions(CLI::App& command, Options& options, std::vector<std::stri
                        "frames per processing block, 1..65536 (default 512); the output does not depend on it")
         ->type_name("N")
         ->check(kNumber)
-        ->check(CLI::Range(1, 65536));
+        ->check(kFrames);
     command.add_option("--start", options.start, "draw from this time on (the render still starts at 0)")
         ->type_name("SECONDS")
         ->check(kNumber)
-        ->check(CLI::NonNegativeNumber);
+        ->check(kStartTime);
     command.add_option("--end", options.end, "draw up to this time (default: the end)")
         ->type_name("SECONDS")
         ->check(kNumber)
-        ->check(CLI::PositiveNumber);
+        ->check(kEndTime);
     addPictureOptions(command, options);
     addCommonOptions(command, options);
 }
@@ -199,14 +219,21 @@ std::pair<std::string, float> parseAssignment(const std::string& assignment)
 
 std::optional<Options> parseCommandLine(int argc, char** argv)
 {
-    for (int i = 1; i < argc; ++i)
+    // The program's own options take no value, so the first other word names the command.
+    const std::vector<std::string> ownOptions = {"-h", "--help", "--help-all", "-V", "--version"};
+    const auto isOption = [](const std::string& word) { return word.size() > 1 && word[0] == '-'; };
+    const auto commandWord = std::find_if_not(argv + 1, argv + argc, isOption);
+    if (commandWord != argv + argc &&
+        std::find(kCommandNames.begin(), kCommandNames.end(), *commandWord) == kCommandNames.end())
+        throw UsageError("unknown command '" + std::string(*commandWord) + "'" + didYouMean(*commandWord, kCommandNames));
+    for (char** word = argv + 1; word != commandWord; ++word)
     {
-        const std::string word = argv[i];
-        if (word.rfind('-', 0) == 0)
-            continue;  // the top level has options without values only
-        if (std::find(kCommandNames.begin(), kCommandNames.end(), word) == kCommandNames.end())
-            throw UsageError("unknown command '" + word + "'" + didYouMean(word, kCommandNames));
-        break;
+        const std::string option = std::string(*word).substr(0, std::string(*word).find('='));
+        if (std::find(ownOptions.begin(), ownOptions.end(), option) != ownOptions.end())
+            continue;
+        if (commandWord != argv + argc)
+            throw UsageError(option + " before '" + *commandWord + "': the options of a command go after it");
+        throw UsageError("unknown option " + option + didYouMean(option, ownOptions));
     }
 
     Options options;
