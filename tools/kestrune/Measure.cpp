@@ -17,10 +17,76 @@ using VAZiro::lin2dB;
 
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 
-// The curve is measured at this rate with 1 kHz tones.
+// The curve is measured at this rate with 1 kHz tones, and each level's output peak over the last
+// 20 ms of its tone.
 constexpr double kCurveRate = 48000.0;
 constexpr double kToneHz = 1000.0;
-constexpr VstInt32 kCurveBlock = 512;
+constexpr std::size_t kCurveBlock = 512;
+constexpr double kMeasureSeconds = 0.02;
+
+std::string describeSettings(Effect& effect)
+{
+    std::string settings;
+    khost::PluginInstance& instance = effect.instance();
+    for (VstInt32 index = 0; index < instance.numParameters(); ++index)
+    {
+        std::string words;
+        if (effect.hasKestruneParameters() && index < VAZiro::kNumParameters)
+        {
+            // The switch shows in the picture as what keyed the compressor.
+            const VAZiro::KestruneParameterInfo& info = VAZiro::kParameterInfo[index];
+            if (info.kind == VAZiro::ParameterKind::Number)
+                words = info.symbol + (" " + formatValue(effect.engineering(index))) +
+                        (*info.unit != 0 ? std::string(" ") + info.unit : std::string());
+        }
+        else
+        {
+            // Effects pad their texts with blanks.
+            for (std::string text : {instance.parameterName(index), instance.parameterDisplay(index),
+                                     instance.parameterLabel(index)})
+            {
+                text.erase(text.find_last_not_of(' ') + 1);
+                text.erase(0, text.find_first_not_of(' '));
+                if (!text.empty())
+                    words += (words.empty() ? "" : " ") + text;
+            }
+        }
+        if (!words.empty())
+            settings += (settings.empty() ? "" : ", ") + words;
+    }
+    return settings;
+}
+
+// The output peak in dBFS at the end of `seconds` of a tone at amplitude, played from rest.
+double settledPeakDb(Effect& effect, float amplitude, bool square, double seconds)
+{
+    effect.instance().suspend();  // back to rest
+    effect.instance().resume();
+    const std::int64_t total = static_cast<std::int64_t>(std::ceil(seconds * kCurveRate));
+    const std::int64_t measureFrom = total - static_cast<std::int64_t>(kMeasureSeconds * kCurveRate);
+    const std::int64_t halfPeriod = std::lround(kCurveRate / kToneHz / 2.0);
+    std::vector<float> left(kCurveBlock), right(kCurveBlock), silence(kCurveBlock);
+    std::vector<float> outLeft(kCurveBlock), outRight(kCurveBlock);
+    double peak = 0.0;
+    for (std::int64_t start = 0; start < total; start += static_cast<std::int64_t>(kCurveBlock))
+    {
+        const std::int64_t frames = std::min<std::int64_t>(kCurveBlock, total - start);
+        for (std::int64_t i = 0, n = start; i < frames; ++i, ++n)
+        {
+            left[i] = right[i] = square ? (n / halfPeriod % 2 == 0 ? amplitude : -amplitude)
+                                        : static_cast<float>(amplitude * std::sin(2.0 * M_PI * kToneHz *
+                                                                                  static_cast<double>(n) / kCurveRate));
+            silence[i] = 0.0f;  // an effect may write into its inputs
+        }
+        float* inputs[4] = {left.data(), right.data(), silence.data(), silence.data()};
+        float* outputs[2] = {outLeft.data(), outRight.data()};
+        effect.instance().process(inputs, outputs, static_cast<VstInt32>(frames));
+        for (std::int64_t i = std::max<std::int64_t>(0, measureFrom - start); i < frames; ++i)
+            peak = std::max({peak, static_cast<double>(std::fabs(outLeft[i])),
+                             static_cast<double>(std::fabs(outRight[i]))});
+    }
+    return lin2dB(peak);
+}
 
 }  // namespace
 
@@ -77,65 +143,32 @@ void EnvelopeRecorder::observe(const RenderBlock& block)
     {
         if (m_position < m_first || m_position >= m_end)
             continue;
-        const std::int64_t index = (m_position - m_first) * columnCount / (m_end - m_first);
-        Column& column = m_columns[static_cast<std::size_t>(index)];
-        const float input[2] = {block.inputLeft[i], block.inputRight[i]};
-        const float key[2] = {block.keyLeft[i], block.keyRight[i]};
-        const float output[2] = {block.outputLeft[i], block.outputRight[i]};
+        Column& column = m_columns[static_cast<std::size_t>((m_position - m_first) * columnCount / (m_end - m_first))];
+        const float inputLeft = block.inputLeft[i], keyLeft = block.keyLeft[i], outputLeft = block.outputLeft[i];
         if (!column.used)
-        {
-            column = Column{input[0], input[0], key[0], key[0], output[0], output[0], kNaN, true};
-        }
-        for (int channel = 0; channel < 2; ++channel)
-        {
-            column.inputMin = std::min(column.inputMin, input[channel]);
-            column.inputMax = std::max(column.inputMax, input[channel]);
-            column.keyMin = std::min(column.keyMin, key[channel]);
-            column.keyMax = std::max(column.keyMax, key[channel]);
-            column.outputMin = std::min(column.outputMin, output[channel]);
-            column.outputMax = std::max(column.outputMax, output[channel]);
-        }
+            column = Column{inputLeft, inputLeft, keyLeft, keyLeft, outputLeft, outputLeft, kNaN, true};
+        column.inputMin = std::min({column.inputMin, inputLeft, block.inputRight[i]});
+        column.inputMax = std::max({column.inputMax, inputLeft, block.inputRight[i]});
+        column.keyMin = std::min({column.keyMin, keyLeft, block.keyRight[i]});
+        column.keyMax = std::max({column.keyMax, keyLeft, block.keyRight[i]});
+        column.outputMin = std::min({column.outputMin, outputLeft, block.outputRight[i]});
+        column.outputMax = std::max({column.outputMax, outputLeft, block.outputRight[i]});
         if (block.gain != nullptr && !std::isnan(block.gain[i]))
             column.gainMin = std::isnan(column.gainMin) ? block.gain[i] : std::min(column.gainMin, block.gain[i]);
     }
 }
 
-// --- settings ------------------------------------------------------------------------------------
+// --- the settings and the transfer curve ---------------------------------------------------------
 
-std::string describeSettings(Effect& effect)
+PictureText describeEffect(Effect& effect)
 {
-    std::string settings;
-    khost::PluginInstance& instance = effect.instance();
-    for (VstInt32 index = 0; index < instance.numParameters(); ++index)
-    {
-        std::string words;
-        if (effect.hasKestruneParameters() && index < VAZiro::kNumParameters)
-        {
-            // The switch shows in the picture as what keyed the compressor.
-            const VAZiro::KestruneParameterInfo& info = VAZiro::kParameterInfo[index];
-            if (info.kind == VAZiro::ParameterKind::Number)
-                words = info.symbol + (" " + formatValue(effect.engineering(index))) +
-                        (*info.unit != 0 ? std::string(" ") + info.unit : std::string());
-        }
-        else
-        {
-            // Effects pad their texts with blanks.
-            for (std::string text : {instance.parameterName(index), instance.parameterDisplay(index),
-                                     instance.parameterLabel(index)})
-            {
-                text.erase(text.find_last_not_of(' ') + 1);
-                text.erase(0, text.find_first_not_of(' '));
-                if (!text.empty())
-                    words += (words.empty() ? "" : " ") + text;
-            }
-        }
-        if (!words.empty())
-            settings += (settings.empty() ? "" : ", ") + words;
-    }
-    return settings;
+    PictureText text;
+    text.settings = describeSettings(effect);
+    text.hasThreshold = effect.hasKestruneParameters();
+    if (text.hasThreshold)
+        text.thresholdDb = effect.engineering(VAZiro::kThreshold);
+    return text;
 }
-
-// --- the transfer curve --------------------------------------------------------------------------
 
 CurvePicture measureTransferCurve(Effect& effect, const std::vector<ParameterSetting>& settings, bool quiet)
 {
@@ -145,16 +178,14 @@ CurvePicture measureTransferCurve(Effect& effect, const std::vector<ParameterSet
     effect.apply(selfKeyed);
     effect.start(static_cast<float>(kCurveRate), kCurveBlock);
 
-    CurvePicture picture;
+    CurvePicture picture{describeEffect(effect), {}};
     double ratio = 1.0;
     double makeupDb = 0.0;
     double steadySeconds = 2.0;
     double sineSeconds = 2.0;
-    if (effect.hasKestruneParameters())
+    if (picture.hasThreshold)
     {
         using namespace VAZiro;
-        picture.hasThreshold = true;
-        picture.thresholdDb = effect.engineering(kThreshold);
         ratio = effect.engineering(kRatio);
         makeupDb = effect.engineering(kMakeup);
         // From rest a steady key only rises, so the attack time alone sets the settling; the sine's
@@ -164,64 +195,18 @@ CurvePicture measureTransferCurve(Effect& effect, const std::vector<ParameterSet
         steadySeconds = 16.0 * attack + 0.02;
         sineSeconds = 12.0 * (attack + release) + 0.1;
     }
-    picture.settings = describeSettings(effect);
-
-    const std::size_t block = kCurveBlock;
-    std::vector<float> left(block), right(block), silence(block), outLeft(block), outRight(block);
-    const std::size_t halfPeriod = static_cast<std::size_t>(std::lround(kCurveRate / kToneHz / 2.0));
-    const double measureSeconds = 0.02;
-
-    // Output peak of the last measureSeconds of `seconds` of a tone at amplitude, from rest.
-    auto measure = [&](float amplitude, bool square, double seconds) {
-        effect.instance().suspend();  // back to rest
-        effect.instance().resume();
-        const std::int64_t total = static_cast<std::int64_t>(std::ceil(seconds * kCurveRate));
-        const std::int64_t measureFrom = total - static_cast<std::int64_t>(measureSeconds * kCurveRate);
-        double peak = 0.0;
-        for (std::int64_t start = 0; start < total; start += static_cast<std::int64_t>(block))
-        {
-            const std::size_t frames = static_cast<std::size_t>(std::min<std::int64_t>(block, total - start));
-            for (std::size_t i = 0; i < frames; ++i)
-            {
-                const std::int64_t n = start + static_cast<std::int64_t>(i);
-                const float sample =
-                    square ? ((static_cast<std::size_t>(n) / halfPeriod) % 2 == 0 ? amplitude : -amplitude)
-                           : static_cast<float>(amplitude * std::sin(2.0 * M_PI * kToneHz * static_cast<double>(n) /
-                                                                     kCurveRate));
-                left[i] = sample;
-                right[i] = sample;
-                silence[i] = 0.0f;
-            }
-            float* inputs[4] = {left.data(), right.data(), silence.data(), silence.data()};
-            float* outputs[2] = {outLeft.data(), outRight.data()};
-            effect.instance().process(inputs, outputs, static_cast<VstInt32>(frames));
-            for (std::size_t i = 0; i < frames; ++i)
-            {
-                if (start + static_cast<std::int64_t>(i) >= measureFrom)
-                    peak = std::max({peak, static_cast<double>(std::fabs(outLeft[i])),
-                                     static_cast<double>(std::fabs(outRight[i]))});
-            }
-        }
-        return lin2dB(peak);
-    };
 
     const double secondsPerLevel = steadySeconds + sineSeconds;
     ProgressBar progress("curve", static_cast<std::int64_t>(81 * secondsPerLevel * kCurveRate), kCurveRate, quiet);
     for (int level = -80; level <= 0; ++level)
     {
         const float amplitude = static_cast<float>(std::pow(10.0, level / 20.0));
-        CurvePoint point;
-        point.inputDb = lin2dB(amplitude);
-        point.steadyDb = measure(amplitude, true, steadySeconds);
-        point.sineDb = measure(amplitude, false, sineSeconds);
-        if (picture.hasThreshold)
-        {
-            const double over = point.inputDb - picture.thresholdDb;
-            point.idealDb = (over > 0.0 ? picture.thresholdDb + over / ratio : point.inputDb) + makeupDb;
-        }
-        else
-            point.idealDb = std::nan("");
-        picture.points.push_back(point);
+        const double inputDb = lin2dB(amplitude);
+        const double over = inputDb - picture.thresholdDb;
+        const double idealDb = (over > 0.0 ? picture.thresholdDb + over / ratio : inputDb) + makeupDb;
+        picture.points.push_back({inputDb, settledPeakDb(effect, amplitude, true, steadySeconds),
+                                  settledPeakDb(effect, amplitude, false, sineSeconds),
+                                  picture.hasThreshold ? idealDb : std::nan("")});
         progress.advance(static_cast<std::int64_t>(secondsPerLevel * kCurveRate));
     }
     return picture;

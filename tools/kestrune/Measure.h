@@ -71,6 +71,19 @@ private:
     std::vector<Column> m_columns;
 };
 
+// What a picture says besides its numbers.
+struct PictureText
+{
+    std::string title;
+    std::string settings;  // one line describing the parameters
+    bool hasThreshold = false;
+    double thresholdDb = 0.0;
+};
+
+// The settings of effect in one line ("attack 10 ms, ..." for Kestrune's parameters, every
+// parameter's name and display text for another effect) and its threshold when it has one.
+PictureText describeEffect(Effect& effect);
+
 struct CurvePoint
 {
     double inputDb;
@@ -79,23 +92,14 @@ struct CurvePoint
     double idealDb;   // the hard-knee line; NaN for effects without Kestrune's parameters
 };
 
-struct CurvePicture
+struct CurvePicture : PictureText
 {
-    std::string title;
-    std::string settings;
-    bool hasThreshold = false;
-    double thresholdDb = 0.0;
     std::vector<CurvePoint> points;
 };
 
-// Measures the static transfer curve from -80 to 0 dBFS in 1 dB steps, self-keyed, at 48 kHz:
-// for each level the effect starts from rest and runs long enough for its envelope to settle
-// (16 attack times for the square wave, 12 attack-plus-release times for the sine), and the output
-// peak of the last stretch is taken.
+// Measures the static transfer curve from -80 to 0 dBFS in 1 dB steps, self-keyed, at 48 kHz: for
+// each level the effect starts from rest, runs until its envelope has settled and the output peak
+// of the last stretch is taken.
 CurvePicture measureTransferCurve(Effect& effect, const std::vector<ParameterSetting>& settings, bool quiet);
-
-// Settings of an effect with Kestrune's parameters as one line ("attack 10 ms, ..."), or every
-// parameter's name and display text for another effect.
-std::string describeSettings(Effect& effect);
 
 }  // namespace kestrune

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <system_error>
 
 namespace kestrune
@@ -30,15 +31,59 @@ std::string number(double value)
     return buffer;
 }
 
-// The lines "# key: value" that open a data file; values lose their line breaks.
-std::string header(const std::vector<std::pair<const char*, std::string>>& entries)
+// One row of a CSV file.
+std::string row(std::initializer_list<double> values)
 {
     std::string text;
+    for (const double value : values)
+        text += (text.empty() ? "" : ",") + number(value);
+    return text + "\n";
+}
+
+// The lines "# key: value" that open a data file, the picture's text first; values lose their
+// line breaks.
+std::string header(const PictureText& text, std::vector<std::pair<const char*, std::string>> entries)
+{
+    entries.insert(entries.begin(), {{"title", text.title},
+                                     {"settings", text.settings},
+                                     {"threshold_db", text.hasThreshold ? number(text.thresholdDb) : "nan"}});
+    std::string lines;
     for (auto [key, value] : entries)
     {
         std::replace(value.begin(), value.end(), '\n', ' ');
-        text += std::string("# ") + key + ": " + value + "\n";
+        lines += std::string("# ") + key + ": " + value + "\n";
     }
+    return lines;
+}
+
+std::string renderNumbers(const EnvelopeRecorder& recorder, const RenderPicture& picture)
+{
+    const char* gain = picture.gain == GainMeasurement::Probe   ? "probe"
+                       : picture.gain == GainMeasurement::Ratio ? "ratio"
+                                                                : "none";
+    std::string text = header(picture, {{"keyed_by_sidechain", picture.keyedBySidechain ? "1" : "0"},
+                                        {"gain", gain},
+                                        {"start_s", number(recorder.startSeconds())},
+                                        {"end_s", number(recorder.endSeconds())}}) +
+                       "time_s,input_min,input_max,key_min,key_max,output_min,output_max,gain_db\n";
+    const auto& columns = recorder.columns();
+    const double width = (recorder.endSeconds() - recorder.startSeconds()) / static_cast<double>(columns.size());
+    for (std::size_t c = 0; c < columns.size(); ++c)
+    {
+        const EnvelopeRecorder::Column& column = columns[c];
+        if (column.used)
+            text += row({recorder.startSeconds() + width * (static_cast<double>(c) + 0.5), column.inputMin,
+                         column.inputMax, column.keyMin, column.keyMax, column.outputMin, column.outputMax,
+                         VAZiro::lin2dB(column.gainMin)});  // NaN stays NaN
+    }
+    return text;
+}
+
+std::string curveNumbers(const CurvePicture& picture)
+{
+    std::string text = header(picture, {}) + "input_db,steady_db,sine_db,ideal_db\n";
+    for (const CurvePoint& point : picture.points)
+        text += row({point.inputDb, point.steadyDb, point.sineDb, point.idealDb});
     return text;
 }
 
@@ -76,73 +121,29 @@ std::string lastLine(std::string text)
 
 RenderPicture describeRender(Effect& effect, const Renderer& renderer, std::string title)
 {
-    RenderPicture picture;
+    RenderPicture picture{describeEffect(effect), renderer.keyedBySidechain(), renderer.gainMeasurement()};
     picture.title = std::move(title);
-    picture.settings = describeSettings(effect);
-    picture.keyedBySidechain = renderer.keyedBySidechain();
-    picture.hasThreshold = effect.hasKestruneParameters();
-    if (picture.hasThreshold)
-        picture.thresholdDb = effect.engineering(VAZiro::kThreshold);
-    picture.gain = renderer.gainMeasurement();
     return picture;
 }
 
-PlotFiles::PlotFiles(const std::string& file, const std::string& csv) : m_keepCsv(!csv.empty())
+PlotFiles::PlotFiles(const std::string& file, const std::string& csv, const std::string& numbers)
+    : m_picture(file.empty() ? nullptr : std::make_unique<AtomicFile>(file)),
+      m_csv(csv.empty() ? file + ".csv" : csv), m_keepCsv(!csv.empty())
 {
-    if (!file.empty())
-        m_picture = std::make_unique<AtomicFile>(file);
-    m_csv = std::make_unique<AtomicFile>(m_keepCsv ? csv : file + ".csv");
+    std::ofstream out(m_csv.temporaryPath());
+    if (!(out << numbers).flush())
+        throw ToolError("cannot write " + m_csv.path());
 }
 
 PlotFiles::PlotFiles(const std::string& file, const std::string& csv, const EnvelopeRecorder& recorder,
                      const RenderPicture& picture)
-    : PlotFiles(file, csv)
+    : PlotFiles(file, csv, renderNumbers(recorder, picture))
 {
-    const char* gain = picture.gain == GainMeasurement::Probe   ? "probe"
-                       : picture.gain == GainMeasurement::Ratio ? "ratio"
-                                                                : "none";
-    std::string text = header({{"title", picture.title},
-                               {"settings", picture.settings},
-                               {"threshold_db", picture.hasThreshold ? number(picture.thresholdDb) : "nan"},
-                               {"keyed_by_sidechain", picture.keyedBySidechain ? "1" : "0"},
-                               {"gain", gain},
-                               {"start_s", number(recorder.startSeconds())},
-                               {"end_s", number(recorder.endSeconds())}}) +
-                       "time_s,input_min,input_max,key_min,key_max,output_min,output_max,gain_db\n";
-    const auto& columns = recorder.columns();
-    const double width = (recorder.endSeconds() - recorder.startSeconds()) / static_cast<double>(columns.size());
-    for (std::size_t c = 0; c < columns.size(); ++c)
-    {
-        const EnvelopeRecorder::Column& column = columns[c];
-        if (!column.used)
-            continue;
-        const double time = recorder.startSeconds() + width * (static_cast<double>(c) + 0.5);
-        for (const double value : {time, double(column.inputMin), double(column.inputMax), double(column.keyMin),
-                                   double(column.keyMax), double(column.outputMin), double(column.outputMax)})
-            text += number(value) + ",";
-        text += number(VAZiro::lin2dB(column.gainMin)) + "\n";  // NaN stays NaN
-    }
-    write(text);
 }
 
 PlotFiles::PlotFiles(const std::string& file, const std::string& csv, const CurvePicture& picture)
-    : PlotFiles(file, csv)
+    : PlotFiles(file, csv, curveNumbers(picture))
 {
-    std::string text = header({{"title", picture.title},
-                               {"settings", picture.settings},
-                               {"threshold_db", picture.hasThreshold ? number(picture.thresholdDb) : "nan"}}) +
-                       "input_db,steady_db,sine_db,ideal_db\n";
-    for (const CurvePoint& point : picture.points)
-        text += number(point.inputDb) + "," + number(point.steadyDb) + "," + number(point.sineDb) + "," +
-                number(point.idealDb) + "\n";
-    write(text);
-}
-
-void PlotFiles::write(const std::string& text)
-{
-    std::ofstream out(m_csv->temporaryPath());
-    if (!(out << text).flush())
-        throw ToolError("cannot write " + m_csv->path());
 }
 
 void PlotFiles::commit()
@@ -150,7 +151,7 @@ void PlotFiles::commit()
     if (m_picture)
         m_picture->commit();
     if (m_keepCsv)
-        m_csv->commit();
+        m_csv.commit();
 }
 
 void drawPlots(const std::vector<const PlotFiles*>& plots, const std::string& size)
@@ -161,13 +162,14 @@ void drawPlots(const std::vector<const PlotFiles*>& plots, const std::string& si
     const std::size_t options = words.size();
     for (const PlotFiles* plot : plots)
     {
-        if (plot->drawn())
-            words.insert(words.end(), {plot->m_csv->temporaryPath(), plot->m_picture->temporaryPath()});
+        if (plot->m_picture)
+            words.insert(words.end(), {plot->m_csv.temporaryPath(), plot->m_picture->temporaryPath()});
     }
     if (words.size() == options)
         return;
+    const std::vector<std::string> pythons = interpreters();
     std::string lacking;
-    for (const std::string& python : interpreters())
+    for (const std::string& python : pythons)
     {
         words[0] = python;
         try
@@ -184,7 +186,7 @@ void drawPlots(const std::vector<const PlotFiles*>& plots, const std::string& si
         }
         catch (const std::system_error& error)
         {
-            if (python == interpreters().back() && lacking.empty())
+            if (python == pythons.back() && lacking.empty())
                 throw ToolError("plotting failed: " + std::string(error.what()));
         }
     }

@@ -14,13 +14,9 @@ namespace kestrune
 {
 
 // What the render picture says besides the envelopes.
-struct RenderPicture
+struct RenderPicture : PictureText
 {
-    std::string title;
-    std::string settings;  // one line describing the parameters
     bool keyedBySidechain = false;
-    bool hasThreshold = false;
-    double thresholdDb = 0.0;
     GainMeasurement gain = GainMeasurement::None;
 };
 
@@ -41,16 +37,14 @@ public:
               const RenderPicture& picture);
     PlotFiles(const std::string& file, const std::string& csv, const CurvePicture& picture);
 
-    bool drawn() const { return m_picture != nullptr; }
     void commit();
 
 private:
     friend void drawPlots(const std::vector<const PlotFiles*>& plots, const std::string& size);
-    PlotFiles(const std::string& file, const std::string& csv);
-    void write(const std::string& text);
+    PlotFiles(const std::string& file, const std::string& csv, const std::string& numbers);
 
     std::unique_ptr<AtomicFile> m_picture;
-    std::unique_ptr<AtomicFile> m_csv;
+    AtomicFile m_csv;
     bool m_keepCsv;
 };
 

@@ -22,47 +22,31 @@ constexpr float kRatioFloor = 1e-3f;  // -60 dBFS
 
 }  // namespace
 
-// --- sources -------------------------------------------------------------------------------------
-
-std::size_t MemorySource::read(float* left, float* right, std::size_t frames)
-{
-    const std::size_t count = std::min(frames, m_left.size() - m_position);
-    std::copy_n(m_left.begin() + static_cast<std::ptrdiff_t>(m_position), count, left);
-    std::copy_n(m_right.begin() + static_cast<std::ptrdiff_t>(m_position), count, right);
-    m_position += count;
-    return count;
-}
-
 // --- the sidechain -------------------------------------------------------------------------------
 
 SidechainFeed::SidechainFeed(FrameSource& source, int targetRate)
-    : m_source(source), m_sourceLeft(kSidechainChunk), m_sourceRight(kSidechainChunk),
-      m_sourceFrames(2 * kSidechainChunk), m_chunk(2 * kSidechainChunk)
+    : m_source(source), m_chunkLeft(kSidechainChunk), m_chunkRight(kSidechainChunk)
 {
-    if (source.sampleRate() != targetRate)
-    {
-        int error = 0;
-        m_resampler = src_callback_new(&SidechainFeed::supply, SRC_SINC_MEDIUM_QUALITY, 2, &error, this);
-        if (m_resampler == nullptr)
-            throw ToolError(std::string("cannot resample the sidechain: ") + src_strerror(error));
-        m_ratio = static_cast<double>(targetRate) / source.sampleRate();
-    }
-}
-
-SidechainFeed::~SidechainFeed()
-{
-    if (m_resampler != nullptr)
-        src_delete(m_resampler);
+    if (source.sampleRate() == targetRate)
+        return;
+    int error = 0;
+    m_resampler.reset(src_callback_new(&SidechainFeed::supply, SRC_SINC_MEDIUM_QUALITY, 2, &error, this));
+    if (m_resampler == nullptr)
+        throw ToolError(std::string("cannot resample the sidechain: ") + src_strerror(error));
+    m_ratio = static_cast<double>(targetRate) / source.sampleRate();
+    m_interleaved.resize(2 * kSidechainChunk);
+    m_resampledChunk.resize(2 * kSidechainChunk);
 }
 
 long SidechainFeed::supply(void* feed, float** data)
 {
     // Called by libsamplerate: no exception may cross it, so a read error waits in m_sourceError.
+    // It asks only when the chunk is used up, so the chunk's buffers take the source frames.
     SidechainFeed& self = *static_cast<SidechainFeed*>(feed);
     std::size_t count = 0;
     try
     {
-        count = self.m_source.read(self.m_sourceLeft.data(), self.m_sourceRight.data(), kSidechainChunk);
+        count = self.m_source.read(self.m_chunkLeft.data(), self.m_chunkRight.data(), kSidechainChunk);
     }
     catch (...)
     {
@@ -70,57 +54,52 @@ long SidechainFeed::supply(void* feed, float** data)
     }
     for (std::size_t i = 0; i < count; ++i)
     {
-        self.m_sourceFrames[2 * i] = self.m_sourceLeft[i];
-        self.m_sourceFrames[2 * i + 1] = self.m_sourceRight[i];
+        self.m_interleaved[2 * i] = self.m_chunkLeft[i];
+        self.m_interleaved[2 * i + 1] = self.m_chunkRight[i];
     }
-    *data = self.m_sourceFrames.data();
+    *data = self.m_interleaved.data();
     return static_cast<long>(count);
 }
 
 void SidechainFeed::refill()
 {
-    m_chunkPosition = 0;
-    m_chunkFrames = 0;
-    if (m_ended)
-        return;
     long produced = 0;
-    if (m_resampler != nullptr)
-        produced = src_callback_read(m_resampler, m_ratio, static_cast<long>(kSidechainChunk), m_chunk.data());
+    if (m_resampler == nullptr)
+        produced = static_cast<long>(m_source.read(m_chunkLeft.data(), m_chunkRight.data(), kSidechainChunk));
     else
     {
-        float* frames = nullptr;
-        produced = supply(this, &frames);
-        std::copy_n(frames, 2 * produced, m_chunk.begin());
+        produced = src_callback_read(m_resampler.get(), m_ratio, static_cast<long>(kSidechainChunk),
+                                     m_resampledChunk.data());
+        if (m_sourceError)
+            std::rethrow_exception(m_sourceError);
+        if (produced < 0 || src_error(m_resampler.get()) != 0)
+            throw ToolError(std::string("cannot resample the sidechain: ") + src_strerror(src_error(m_resampler.get())));
+        for (long i = 0; i < produced; ++i)
+        {
+            m_chunkLeft[i] = m_resampledChunk[2 * i];
+            m_chunkRight[i] = m_resampledChunk[2 * i + 1];
+        }
     }
-    if (m_sourceError)
-        std::rethrow_exception(m_sourceError);
-    if (produced < 0 || (m_resampler != nullptr && src_error(m_resampler) != 0))
-        throw ToolError(std::string("cannot resample the sidechain: ") + src_strerror(src_error(m_resampler)));
+    m_chunkPosition = 0;
     m_chunkFrames = static_cast<std::size_t>(produced);
-    m_ended = m_chunkFrames == 0;
+    m_ended = produced == 0;
 }
 
 void SidechainFeed::read(float* left, float* right, std::size_t frames)
 {
-    std::size_t done = 0;
-    while (done < frames)
+    for (std::size_t done = 0; done < frames;)
     {
-        if (m_chunkPosition == m_chunkFrames)
-        {
+        if (m_chunkPosition == m_chunkFrames && !m_ended)
             refill();
-            if (m_ended)
-            {
-                std::fill(left + done, left + frames, 0.0f);
-                std::fill(right + done, right + frames, 0.0f);
-                return;
-            }
+        if (m_ended)
+        {
+            std::fill(left + done, left + frames, 0.0f);
+            std::fill(right + done, right + frames, 0.0f);
+            return;
         }
         const std::size_t count = std::min(frames - done, m_chunkFrames - m_chunkPosition);
-        for (std::size_t i = 0; i < count; ++i)
-        {
-            left[done + i] = m_chunk[2 * (m_chunkPosition + i)];
-            right[done + i] = m_chunk[2 * (m_chunkPosition + i) + 1];
-        }
+        std::copy_n(m_chunkLeft.data() + m_chunkPosition, count, left + done);
+        std::copy_n(m_chunkRight.data() + m_chunkPosition, count, right + done);
         m_chunkPosition += count;
         done += count;
     }
@@ -218,7 +197,6 @@ void Renderer::run(FrameSource& main, SidechainFeed* sidechain, AudioWriter* out
             observer->observe(view);
         progress.advance(static_cast<std::int64_t>(frames));
     }
-    progress.finish();
 }
 
 }  // namespace kestrune

@@ -9,7 +9,9 @@
 
 #include <samplerate.h>
 
+#include <algorithm>
 #include <exception>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -27,7 +29,14 @@ public:
     int sampleRate() const override { return m_sampleRate; }
     std::int64_t frames() const override { return static_cast<std::int64_t>(m_left.size()); }
     int channels() const override { return m_channels; }
-    std::size_t read(float* left, float* right, std::size_t frames) override;
+    std::size_t read(float* left, float* right, std::size_t frames) override
+    {
+        const std::size_t count = std::min(frames, m_left.size() - m_position);
+        std::copy_n(m_left.data() + m_position, count, left);
+        std::copy_n(m_right.data() + m_position, count, right);
+        m_position += count;
+        return count;
+    }
 
 private:
     const std::vector<float>& m_left;
@@ -43,10 +52,6 @@ class SidechainFeed
 {
 public:
     SidechainFeed(FrameSource& source, int targetRate);
-    ~SidechainFeed();
-
-    SidechainFeed(const SidechainFeed&) = delete;
-    SidechainFeed& operator=(const SidechainFeed&) = delete;
 
     bool resampled() const { return m_resampler != nullptr; }
     // Always delivers `frames` frames.
@@ -57,13 +62,13 @@ private:
     void refill();
 
     FrameSource& m_source;
-    SRC_STATE* m_resampler = nullptr;
+    std::unique_ptr<SRC_STATE, SRC_STATE* (*)(SRC_STATE*)> m_resampler{nullptr, src_delete};
     double m_ratio = 1.0;
     std::exception_ptr m_sourceError;
-    std::vector<float> m_sourceLeft;
-    std::vector<float> m_sourceRight;
-    std::vector<float> m_sourceFrames;  // interleaved, for libsamplerate
-    std::vector<float> m_chunk;         // interleaved stereo at the target rate
+    std::vector<float> m_interleaved;  // source frames on their way into libsamplerate
+    std::vector<float> m_resampledChunk;
+    std::vector<float> m_chunkLeft;  // the frames read ahead, at the target rate
+    std::vector<float> m_chunkRight;
     std::size_t m_chunkFrames = 0;
     std::size_t m_chunkPosition = 0;
     bool m_ended = false;
