@@ -1,6 +1,5 @@
 #include "Measure.h"
 
-#include "KestruneParameters.h"
 #include "Progress.h"
 
 #include <algorithm>
@@ -92,23 +91,6 @@ double settledPeakDb(Effect& effect, float amplitude, bool square, double second
 
 // --- levels --------------------------------------------------------------------------------------
 
-void Level::add(float sample)
-{
-    m_squares += static_cast<double>(sample) * sample;
-    m_peak = std::max(m_peak, static_cast<double>(std::fabs(sample)));
-    ++m_count;
-}
-
-double Level::rmsDb() const
-{
-    return lin2dB(std::sqrt(m_squares / static_cast<double>(std::max<std::int64_t>(m_count, 1))));
-}
-
-double Level::peakDb() const
-{
-    return lin2dB(m_peak);
-}
-
 void LevelMeter::observe(const RenderBlock& block)
 {
     for (std::size_t i = 0; i < block.frames; ++i)
@@ -120,11 +102,6 @@ void LevelMeter::observe(const RenderBlock& block)
         if (block.gain != nullptr && !std::isnan(block.gain[i]))
             m_minimumGain = std::min(m_minimumGain, static_cast<double>(block.gain[i]));
     }
-}
-
-double LevelMeter::maxGainReductionDb() const
-{
-    return m_minimumGain >= 1.0 ? 0.0 : -lin2dB(m_minimumGain);
 }
 
 // --- envelopes -----------------------------------------------------------------------------------

@@ -3,8 +3,11 @@
 #pragma once
 
 #include "Effect.h"
+#include "KestruneParameters.h"
 #include "Render.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -16,9 +19,17 @@ namespace kestrune
 class Level
 {
 public:
-    void add(float sample);
-    double rmsDb() const;
-    double peakDb() const;
+    void add(float sample)
+    {
+        m_squares += static_cast<double>(sample) * sample;
+        m_peak = std::max(m_peak, static_cast<double>(std::fabs(sample)));
+        ++m_count;
+    }
+    double rmsDb() const
+    {
+        return VAZiro::lin2dB(std::sqrt(m_squares / static_cast<double>(std::max<std::int64_t>(m_count, 1))));
+    }
+    double peakDb() const { return VAZiro::lin2dB(m_peak); }
 
 private:
     double m_squares = 0.0;
@@ -35,7 +46,7 @@ public:
     const Level& input() const { return m_input; }
     const Level& output() const { return m_output; }
     // Largest reduction as a positive number of dB; 0 when no gain was measured.
-    double maxGainReductionDb() const;
+    double maxGainReductionDb() const { return m_minimumGain >= 1.0 ? 0.0 : -VAZiro::lin2dB(m_minimumGain); }
 
 private:
     Level m_input;

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <utility>
 
@@ -28,21 +29,16 @@ inline std::string formatProgressLine(const std::string& label, double seconds, 
                   totalSeconds);
 
     // label, two blanks, [bar], two blanks, numbers; the bar takes what is left and is left out
-    // when fewer than 10 columns remain for it.
-    const int fixed = static_cast<int>(label.size() + std::char_traits<char>::length(numbers)) + 6;
-    const int barWidth = width - 1 - fixed;
-    std::string line;
-    if (barWidth >= 10)
+    // when fewer than 10 columns remain for it (the line is then cut to the width).
+    const int barWidth = width - 1 - static_cast<int>(label.size() + std::strlen(numbers)) - 6;
+    if (barWidth < 10)
     {
-        const int filled = static_cast<int>(fraction * barWidth);
-        line = label + "  [" + std::string(static_cast<std::size_t>(filled), '#') +
-               std::string(static_cast<std::size_t>(barWidth - filled), '-') + "]  " + numbers;
+        const std::string line = label + "  " + numbers;
+        return width > 1 ? line.substr(0, static_cast<std::size_t>(width - 1)) : line;
     }
-    else
-        line = label + "  " + numbers;
-    if (width > 1 && static_cast<int>(line.size()) > width - 1)
-        line.resize(static_cast<std::size_t>(width - 1));
-    return line;
+    const int filled = static_cast<int>(fraction * barWidth);
+    return label + "  [" + std::string(static_cast<std::size_t>(filled), '#') +
+           std::string(static_cast<std::size_t>(barWidth - filled), '-') + "]  " + numbers;
 }
 
 class ProgressBar

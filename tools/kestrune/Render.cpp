@@ -107,17 +107,6 @@ void SidechainFeed::read(float* left, float* right, std::size_t frames)
 
 // --- the render loop -----------------------------------------------------------------------------
 
-Renderer::Renderer(Effect& effect, RenderSettings settings) : m_effect(effect), m_settings(std::move(settings))
-{
-    if (m_settings.blockSize < 1)
-        throw UsageError("the block size must be at least 1 frame");
-    if (m_settings.measureGain)
-    {
-        const bool probeable = m_effect.hasKestruneParameters() && m_effect.hasSidechainInputs();
-        m_gainMeasurement = probeable ? GainMeasurement::Probe : GainMeasurement::Ratio;
-    }
-}
-
 void Renderer::run(FrameSource& main, SidechainFeed* sidechain, AudioWriter* output,
                    const std::vector<RenderObserver*>& observers)
 {
@@ -126,6 +115,11 @@ void Renderer::run(FrameSource& main, SidechainFeed* sidechain, AudioWriter* out
 
     m_effect.apply(m_settings.parameters);
     m_effect.start(sampleRate, m_settings.blockSize);
+    if (m_settings.measureGain)
+    {
+        const bool probeable = m_effect.hasKestruneParameters() && m_effect.hasSidechainInputs();
+        m_gainMeasurement = probeable ? GainMeasurement::Probe : GainMeasurement::Ratio;
+    }
     // What keys the compressor: for Kestrune its switch decides (with no sidechain file it then
     // hears the silence on inputs 3 and 4); another effect is assumed to listen to a sidechain given.
     m_keyedBySidechain = m_effect.hasKestruneParameters()

@@ -13,6 +13,7 @@
 #include <exception>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kestrune
@@ -112,7 +113,7 @@ enum class GainMeasurement
 struct RenderSettings
 {
     std::vector<ParameterSetting> parameters;
-    VstInt32 blockSize = 512;
+    VstInt32 blockSize = 512;  // at least 1
     bool measureGain = false;
     bool quiet = false;
     std::string label = "render";  // shown by the progress bar
@@ -121,10 +122,11 @@ struct RenderSettings
 class Renderer
 {
 public:
-    Renderer(Effect& effect, RenderSettings settings);
+    Renderer(Effect& effect, RenderSettings settings) : m_effect(effect), m_settings(std::move(settings)) {}
 
+    // After run(): how the gain was measured, and whether the sidechain inputs keyed the compressor
+    // rather than the main input.
     GainMeasurement gainMeasurement() const { return m_gainMeasurement; }
-    // After run(): whether the sidechain inputs keyed the compressor rather than the main input.
     bool keyedBySidechain() const { return m_keyedBySidechain; }
 
     // Applies the parameters, starts the effect at the main source's rate and renders all of it.

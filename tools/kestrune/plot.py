@@ -3,15 +3,9 @@
 
     python3 plot.py [--size WIDTHxHEIGHT] DATA.csv PICTURE [DATA.csv PICTURE ...]
 
-PICTURE's extension picks the format: .png, .svg or .pdf; --size gives its size in pixels.
-A data file opens with lines "# key: value" (title, settings, threshold_db and, for a render,
-keyed_by_sidechain 0 or 1, gain probe, ratio or none, and start_s and end_s, the stretch drawn),
-then a header row and one row per point:
-
-    render: time_s,input_min,input_max,key_min,key_max,output_min,output_max,gain_db
-    curve:  input_db,steady_db,sine_db,ideal_db
-
-"nan" marks a value that is not known. kestrune computes every number; this only draws.
+PICTURE's extension picks the format: .png, .svg or .pdf; --size gives its size in pixels. The data
+files are described in `kestrune plot --help` and `kestrune curve --help`; "nan" marks a value that is
+not known. kestrune computes every number; this only draws.
 Exit codes: 0 drawn, 1 failed, 3 matplotlib is missing.
 """
 import csv
@@ -44,16 +38,11 @@ THRESHOLD_COLOUR = "#b3322d"
 
 
 def read_data(path):
-    meta = {}
-    body = []
     with open(path, encoding="utf-8", newline="") as data:
-        for line in data:
-            if line.startswith("#"):
-                key, _, value = line[1:].partition(":")
-                meta[key.strip()] = value.strip()
-            else:
-                body.append(line)
-    reader = csv.DictReader(body)
+        lines = list(data)
+    pairs = (line[1:].partition(":") for line in lines if line.startswith("#"))
+    meta = {key.strip(): value.strip() for key, _, value in pairs}
+    reader = csv.DictReader(line for line in lines if not line.startswith("#"))
     rows = list(reader)
     return meta, {name: [float(row[name]) for row in rows] for name in reader.fieldnames or []}
 
@@ -68,15 +57,12 @@ def new_figure(meta, size, default_inches, rows=1, ratios=None):
     settings = ", ".join(item.replace(" ", "\u00a0") for item in meta.get("settings", "").split(", "))
     settings = textwrap.fill(settings, width=max(40, int(inches[0] * DPI / 12)))
     figure.suptitle("%s\n%s" % (meta.get("title", ""), settings), fontsize=10)
+    for row in axes:
+        row[0].grid(True, alpha=0.3)
     return figure, [row[0] for row in axes]
 
 
-def save(figure, path):
-    figure.savefig(path, format=os.path.splitext(path)[1][1:].lower())
-    plt.close(figure)
-
-
-def draw_render(meta, columns, path, size):
+def draw_render(meta, columns, size):
     time = columns["time_s"]
     keyed_by_sidechain = meta.get("keyed_by_sidechain") == "1"
     threshold = float(meta.get("threshold_db", "nan"))
@@ -88,7 +74,8 @@ def draw_render(meta, columns, path, size):
 
     # The input behind, light and outlined; the output over it, translucent, so that the input shows
     # through wherever the output covers it (makeup gain).
-    top = axes[0]
+    panels = iter(axes)
+    top = next(panels)
     top.fill_between(time, columns["input_min"], columns["input_max"], color=INPUT_COLOUR, alpha=0.3, linewidth=0)
     top.plot(time, columns["input_max"], color=INPUT_EDGE, linewidth=0.6, label="input (outline)")
     top.plot(time, columns["input_min"], color=INPUT_EDGE, linewidth=0.6)
@@ -101,11 +88,10 @@ def draw_render(meta, columns, path, size):
     top.set_ylabel("amplitude")
     top.set_title("input and output (peak per pixel column)", fontsize=10, loc="left")
     top.legend(loc="upper right", fontsize="small", framealpha=0.9)
-    row = 1
 
     if show_key:
         # In dBFS: a threshold of -30 dB would sit at +-0.03 on a linear scale, on the zero line.
-        key = axes[row]
+        key = next(panels)
         floor = min(-60.0, 6.0 * math.floor((threshold - 24.0) / 6.0)) if has_threshold else -60.0
         peaks = [max(abs(low), abs(high)) for low, high in zip(columns["key_min"], columns["key_max"])]
         level = [max(floor, 20.0 * math.log10(v)) if v > 0.0 else floor for v in peaks]
@@ -120,31 +106,27 @@ def draw_render(meta, columns, path, size):
         key.set_ylabel("key (dBFS)")
         key.set_title("key: the sidechain" if keyed_by_sidechain else "key: the input itself (self-keyed)",
                       fontsize=10, loc="left")
-        row += 1
 
     if gain_method != "none":
-        gain = axes[row]
+        gain = next(panels)
         values = columns["gain_db"]
         gain.fill_between(time, values, 0.0, color=GAIN_COLOUR, alpha=0.25, linewidth=0)
         gain.plot(time, values, color=GAIN_COLOUR, linewidth=1.0)
         finite = [v for v in values if v == v]
         lowest = min(finite + [0.0])
         gain.set_ylim(min(lowest * 1.1, -1.0), 0.5)
-        how = ("measured through a probe instance" if gain_method == "probe"
-               else "estimated as output / input peak")
+        how = "measured through a probe instance" if gain_method == "probe" else "estimated as output / input peak"
         largest = max(0.0, -lowest)  # never "-0.0"
         gain.set_title("gain reduction as applied (%s), largest %.1f dB" % (how, largest), fontsize=10, loc="left")
         gain.set_ylabel("gain (dB)")
 
-    for axes_row in axes:
-        axes_row.grid(True, alpha=0.3)
     axes[-1].set_xlabel("time (s)")
     start = float(meta.get("start_s", "0"))
     axes[-1].set_xlim(start, float(meta.get("end_s", time[-1] if time else start + 1.0)))
-    save(figure, path)
+    return figure
 
 
-def draw_curve(meta, columns, path, size):
+def draw_curve(meta, columns, size):
     threshold = float(meta.get("threshold_db", "nan"))
     figure, (axes,) = new_figure(meta, size, (8, 6.5))
     level = columns["input_db"]
@@ -163,9 +145,8 @@ def draw_curve(meta, columns, path, size):
     axes.set_xlim(-80.0, 0.0)
     axes.set_xlabel("input level (dBFS)")
     axes.set_ylabel("output level (dBFS)")
-    axes.grid(True, alpha=0.3)
     axes.legend(loc="upper left", fontsize="small")
-    save(figure, path)
+    return figure
 
 
 def main(arguments):
@@ -178,11 +159,13 @@ def main(arguments):
     for data_path, picture in zip(arguments[0::2], arguments[1::2]):
         meta, columns = read_data(data_path)
         if "time_s" in columns:
-            draw_render(meta, columns, picture, size)
+            figure = draw_render(meta, columns, size)
         elif "input_db" in columns:
-            draw_curve(meta, columns, picture, size)
+            figure = draw_curve(meta, columns, size)
         else:
             sys.exit("plot.py: %s has neither a time_s nor an input_db column" % data_path)
+        figure.savefig(picture, format=os.path.splitext(picture)[1][1:].lower())
+        plt.close(figure)
 
 
 if __name__ == "__main__":
