@@ -23,9 +23,89 @@ constexpr double kToneHz = 1000.0;
 constexpr std::size_t kCurveBlock = 512;
 constexpr double kMeasureSeconds = 0.02;
 
-std::string describeSettings(Effect& effect)
+// The output peak in dBFS at the end of `seconds` of a tone at amplitude, played from rest.
+double settledPeakDb(Effect& effect, float amplitude, bool square, double seconds)
 {
-    std::string settings;
+    effect.instance().suspend();  // back to rest
+    effect.instance().resume();
+    const std::int64_t total = static_cast<std::int64_t>(std::ceil(seconds * kCurveRate));
+    const std::int64_t measureFrom = total - static_cast<std::int64_t>(kMeasureSeconds * kCurveRate);
+    const std::int64_t halfPeriod = std::lround(kCurveRate / kToneHz / 2.0);
+    std::vector<float> left(kCurveBlock), right(kCurveBlock), silence(kCurveBlock);
+    std::vector<float> outLeft(kCurveBlock), outRight(kCurveBlock);
+    double peak = 0.0;
+    for (std::int64_t start = 0; start < total; start += static_cast<std::int64_t>(kCurveBlock))
+    {
+        const std::int64_t frames = std::min<std::int64_t>(kCurveBlock, total - start);
+        for (std::int64_t i = 0, n = start; i < frames; ++i, ++n)
+        {
+            const double phase = 2.0 * M_PI * kToneHz * static_cast<double>(n) / kCurveRate;
+            left[i] = right[i] = square ? (n / halfPeriod % 2 == 0 ? amplitude : -amplitude)
+                                        : static_cast<float>(amplitude * std::sin(phase));
+            silence[i] = 0.0f;  // an effect may write into its inputs
+        }
+        float* inputs[4] = {left.data(), right.data(), silence.data(), silence.data()};
+        float* outputs[2] = {outLeft.data(), outRight.data()};
+        effect.instance().process(inputs, outputs, static_cast<VstInt32>(frames));
+        for (std::int64_t i = std::max<std::int64_t>(0, measureFrom - start); i < frames; ++i)
+            peak = std::max({peak, static_cast<double>(std::fabs(outLeft[i])),
+                             static_cast<double>(std::fabs(outRight[i]))});
+    }
+    return lin2dB(peak);
+}
+
+}  // namespace
+
+// --- levels and envelopes ------------------------------------------------------------------------
+
+void LevelMeter::observe(const RenderBlock& block)
+{
+    for (std::size_t i = 0; i < block.frames; ++i)
+    {
+        m_input.add(block.inputLeft[i]);
+        m_input.add(block.inputRight[i]);
+        m_output.add(block.outputLeft[i]);
+        m_output.add(block.outputRight[i]);
+        if (block.gain != nullptr && !std::isnan(block.gain[i]))
+            m_minimumGain = std::min(m_minimumGain, static_cast<double>(block.gain[i]));
+    }
+}
+
+EnvelopeRecorder::EnvelopeRecorder(std::int64_t first, std::int64_t end, int sampleRate)
+    : m_first(first), m_end(std::max(end, first + 1)), m_sampleRate(sampleRate),
+      m_columns(static_cast<std::size_t>(std::min<std::int64_t>(kColumns, m_end - m_first)),
+                Column{0, 0, 0, 0, 0, 0, kNaN, false})
+{
+}
+
+void EnvelopeRecorder::observe(const RenderBlock& block)
+{
+    const std::int64_t columnCount = static_cast<std::int64_t>(m_columns.size());
+    for (std::size_t i = 0; i < block.frames; ++i, ++m_position)
+    {
+        if (m_position < m_first || m_position >= m_end)
+            continue;
+        const std::int64_t index = (m_position - m_first) * columnCount / (m_end - m_first);
+        Column& column = m_columns[static_cast<std::size_t>(index)];
+        if (!column.used)
+            column = Column{block.inputLeft[i], block.inputLeft[i], block.keyLeft[i], block.keyLeft[i],
+                            block.outputLeft[i], block.outputLeft[i], kNaN, true};
+        column.inputMin = std::min({column.inputMin, block.inputLeft[i], block.inputRight[i]});
+        column.inputMax = std::max({column.inputMax, block.inputLeft[i], block.inputRight[i]});
+        column.keyMin = std::min({column.keyMin, block.keyLeft[i], block.keyRight[i]});
+        column.keyMax = std::max({column.keyMax, block.keyLeft[i], block.keyRight[i]});
+        column.outputMin = std::min({column.outputMin, block.outputLeft[i], block.outputRight[i]});
+        column.outputMax = std::max({column.outputMax, block.outputLeft[i], block.outputRight[i]});
+        if (block.gain != nullptr && !std::isnan(block.gain[i]))
+            column.gainMin = std::isnan(column.gainMin) ? block.gain[i] : std::min(column.gainMin, block.gain[i]);
+    }
+}
+
+// --- the settings and the transfer curve ---------------------------------------------------------
+
+PictureText describeEffect(Effect& effect)
+{
+    PictureText picture;
     khost::PluginInstance& instance = effect.instance();
     for (VstInt32 index = 0; index < instance.numParameters(); ++index)
     {
@@ -51,100 +131,12 @@ std::string describeSettings(Effect& effect)
             }
         }
         if (!words.empty())
-            settings += (settings.empty() ? "" : ", ") + words;
+            picture.settings += (picture.settings.empty() ? "" : ", ") + words;
     }
-    return settings;
-}
-
-// The output peak in dBFS at the end of `seconds` of a tone at amplitude, played from rest.
-double settledPeakDb(Effect& effect, float amplitude, bool square, double seconds)
-{
-    effect.instance().suspend();  // back to rest
-    effect.instance().resume();
-    const std::int64_t total = static_cast<std::int64_t>(std::ceil(seconds * kCurveRate));
-    const std::int64_t measureFrom = total - static_cast<std::int64_t>(kMeasureSeconds * kCurveRate);
-    const std::int64_t halfPeriod = std::lround(kCurveRate / kToneHz / 2.0);
-    std::vector<float> left(kCurveBlock), right(kCurveBlock), silence(kCurveBlock);
-    std::vector<float> outLeft(kCurveBlock), outRight(kCurveBlock);
-    double peak = 0.0;
-    for (std::int64_t start = 0; start < total; start += static_cast<std::int64_t>(kCurveBlock))
-    {
-        const std::int64_t frames = std::min<std::int64_t>(kCurveBlock, total - start);
-        for (std::int64_t i = 0, n = start; i < frames; ++i, ++n)
-        {
-            left[i] = right[i] = square ? (n / halfPeriod % 2 == 0 ? amplitude : -amplitude)
-                                        : static_cast<float>(amplitude * std::sin(2.0 * M_PI * kToneHz *
-                                                                                  static_cast<double>(n) / kCurveRate));
-            silence[i] = 0.0f;  // an effect may write into its inputs
-        }
-        float* inputs[4] = {left.data(), right.data(), silence.data(), silence.data()};
-        float* outputs[2] = {outLeft.data(), outRight.data()};
-        effect.instance().process(inputs, outputs, static_cast<VstInt32>(frames));
-        for (std::int64_t i = std::max<std::int64_t>(0, measureFrom - start); i < frames; ++i)
-            peak = std::max({peak, static_cast<double>(std::fabs(outLeft[i])),
-                             static_cast<double>(std::fabs(outRight[i]))});
-    }
-    return lin2dB(peak);
-}
-
-}  // namespace
-
-// --- levels --------------------------------------------------------------------------------------
-
-void LevelMeter::observe(const RenderBlock& block)
-{
-    for (std::size_t i = 0; i < block.frames; ++i)
-    {
-        m_input.add(block.inputLeft[i]);
-        m_input.add(block.inputRight[i]);
-        m_output.add(block.outputLeft[i]);
-        m_output.add(block.outputRight[i]);
-        if (block.gain != nullptr && !std::isnan(block.gain[i]))
-            m_minimumGain = std::min(m_minimumGain, static_cast<double>(block.gain[i]));
-    }
-}
-
-// --- envelopes -----------------------------------------------------------------------------------
-
-EnvelopeRecorder::EnvelopeRecorder(std::int64_t first, std::int64_t end, int sampleRate)
-    : m_first(first), m_end(std::max(end, first + 1)), m_sampleRate(sampleRate),
-      m_columns(static_cast<std::size_t>(std::min<std::int64_t>(kColumns, m_end - m_first)),
-                Column{0, 0, 0, 0, 0, 0, kNaN, false})
-{
-}
-
-void EnvelopeRecorder::observe(const RenderBlock& block)
-{
-    const std::int64_t columnCount = static_cast<std::int64_t>(m_columns.size());
-    for (std::size_t i = 0; i < block.frames; ++i, ++m_position)
-    {
-        if (m_position < m_first || m_position >= m_end)
-            continue;
-        Column& column = m_columns[static_cast<std::size_t>((m_position - m_first) * columnCount / (m_end - m_first))];
-        const float inputLeft = block.inputLeft[i], keyLeft = block.keyLeft[i], outputLeft = block.outputLeft[i];
-        if (!column.used)
-            column = Column{inputLeft, inputLeft, keyLeft, keyLeft, outputLeft, outputLeft, kNaN, true};
-        column.inputMin = std::min({column.inputMin, inputLeft, block.inputRight[i]});
-        column.inputMax = std::max({column.inputMax, inputLeft, block.inputRight[i]});
-        column.keyMin = std::min({column.keyMin, keyLeft, block.keyRight[i]});
-        column.keyMax = std::max({column.keyMax, keyLeft, block.keyRight[i]});
-        column.outputMin = std::min({column.outputMin, outputLeft, block.outputRight[i]});
-        column.outputMax = std::max({column.outputMax, outputLeft, block.outputRight[i]});
-        if (block.gain != nullptr && !std::isnan(block.gain[i]))
-            column.gainMin = std::isnan(column.gainMin) ? block.gain[i] : std::min(column.gainMin, block.gain[i]);
-    }
-}
-
-// --- the settings and the transfer curve ---------------------------------------------------------
-
-PictureText describeEffect(Effect& effect)
-{
-    PictureText text;
-    text.settings = describeSettings(effect);
-    text.hasThreshold = effect.hasKestruneParameters();
-    if (text.hasThreshold)
-        text.thresholdDb = effect.engineering(VAZiro::kThreshold);
-    return text;
+    picture.hasThreshold = effect.hasKestruneParameters();
+    if (picture.hasThreshold)
+        picture.thresholdDb = effect.engineering(VAZiro::kThreshold);
+    return picture;
 }
 
 CurvePicture measureTransferCurve(Effect& effect, const std::vector<ParameterSetting>& settings, bool quiet)

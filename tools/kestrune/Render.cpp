@@ -72,8 +72,9 @@ void SidechainFeed::refill()
                                      m_resampledChunk.data());
         if (m_sourceError)
             std::rethrow_exception(m_sourceError);
-        if (produced < 0 || src_error(m_resampler.get()) != 0)
-            throw ToolError(std::string("cannot resample the sidechain: ") + src_strerror(src_error(m_resampler.get())));
+        const int error = src_error(m_resampler.get());
+        if (produced < 0 || error != 0)
+            throw ToolError(std::string("cannot resample the sidechain: ") + src_strerror(error));
         for (long i = 0; i < produced; ++i)
         {
             m_chunkLeft[i] = m_resampledChunk[2 * i];

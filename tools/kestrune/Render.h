@@ -53,6 +53,9 @@ class SidechainFeed
 {
 public:
     SidechainFeed(FrameSource& source, int targetRate);
+    // libsamplerate calls back with the feed's address.
+    SidechainFeed(const SidechainFeed&) = delete;
+    SidechainFeed& operator=(const SidechainFeed&) = delete;
 
     bool resampled() const { return m_resampler != nullptr; }
     // Always delivers `frames` frames.

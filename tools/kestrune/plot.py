@@ -47,19 +47,20 @@ def read_data(path):
     return meta, {name: [float(row[name]) for row in rows] for name in reader.fieldnames or []}
 
 
-def new_figure(meta, size, default_inches, rows=1, ratios=None):
-    """A figure of size pixels (or default_inches) with the title and the settings wrapped to its width."""
+def new_figure(meta, size, default_inches, ratios=(1,)):
+    """A figure of size pixels (or default_inches) with panels one above the other, as high as ratios say,
+    and the title and the settings wrapped to its width."""
     inches = (size[0] / DPI, size[1] / DPI) if size else default_inches
-    figure, axes = plt.subplots(rows, 1, sharex=True, figsize=inches, dpi=DPI, squeeze=False, layout="constrained",
-                                gridspec_kw={"height_ratios": ratios or [1] * rows})
+    figure, axes = plt.subplots(len(ratios), 1, sharex=True, figsize=inches, dpi=DPI, squeeze=False,
+                                layout="constrained", gridspec_kw={"height_ratios": list(ratios)})
     # At most one character per 12 pixels at this font size; a peer's dozens of parameters wrap between
     # settings, never inside one (textwrap breaks at ASCII blanks only, not at no-break spaces).
     settings = ", ".join(item.replace(" ", "\u00a0") for item in meta.get("settings", "").split(", "))
     settings = textwrap.fill(settings, width=max(40, int(inches[0] * DPI / 12)))
     figure.suptitle("%s\n%s" % (meta.get("title", ""), settings), fontsize=10)
-    for row in axes:
-        row[0].grid(True, alpha=0.3)
-    return figure, [row[0] for row in axes]
+    for panel in axes.flat:
+        panel.grid(True, alpha=0.3)
+    return figure, list(axes.flat)
 
 
 def draw_render(meta, columns, size):
@@ -70,7 +71,7 @@ def draw_render(meta, columns, size):
     gain_method = meta.get("gain", "none")
     show_key = keyed_by_sidechain or has_threshold
     ratios = [3] + ([2] if show_key else []) + ([2] if gain_method != "none" else [])
-    figure, axes = new_figure(meta, size, (12, 2.4 * len(ratios) + 1.2), len(ratios), ratios)
+    figure, axes = new_figure(meta, size, (12, 2.4 * len(ratios) + 1.2), ratios)
 
     # The input behind, light and outlined; the output over it, translucent, so that the input shows
     # through wherever the output covers it (makeup gain).
