@@ -69,9 +69,9 @@ private:
     std::unique_ptr<SRC_STATE, SRC_STATE* (*)(SRC_STATE*)> m_resampler{nullptr, src_delete};
     double m_ratio = 1.0;
     std::exception_ptr m_sourceError;
-    std::vector<float> m_interleaved;  // source frames on their way into libsamplerate
-    std::vector<float> m_resampledChunk;
-    std::vector<float> m_chunkLeft;  // the frames read ahead, at the target rate
+    std::vector<float> m_interleaved;     // source frames on their way into libsamplerate
+    std::vector<float> m_resampledChunk;  // interleaved, as libsamplerate writes it
+    std::vector<float> m_chunkLeft;       // the frames read ahead, at the target rate
     std::vector<float> m_chunkRight;
     std::size_t m_chunkFrames = 0;
     std::size_t m_chunkPosition = 0;
