@@ -358,6 +358,24 @@ TEST(Pictures, ThirtyFiveSettingsWrapWithinTheFigure)
     EXPECT_EQ(found, items.size()) << "a setting was split between lines";
 }
 
+TEST(Pictures, AnEffectThatSilencesItsOutputIsDrawn)
+{
+    // The plain gain fixture at Gain 0 silences a loud input: the estimated gain is 0, -inf dB, which
+    // the picture draws at the foot of its axis instead of failing to scale it.
+    TemporaryFolder folder;
+    writeAudio(folder.file("in.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, 48000, 48000,
+               [](std::int64_t i, int) { return 0.5 * std::sin(0.05 * static_cast<double>(i)); });
+    const tooltest::RunResult result =
+        runTool({"plot", folder.file("in.wav"), "--plugin", KESTRUNE_TWO_INPUT_MODULE_PATH, "--param", "Gain=0", "-o",
+                 folder.file("silenced.png"), "--data", folder.file("silenced.csv")});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    expectSensiblePng(folder.file("silenced.png"));
+    const DataFile data = readDataFile(folder.file("silenced.csv"));
+    EXPECT_EQ(data.meta.at("gain"), "ratio");
+    const std::vector<double>& gain = data.columns.at("gain_db");
+    EXPECT_GT(std::count(gain.begin(), gain.end(), -HUGE_VAL), 1000);
+}
+
 TEST(Demo, WritesItsFilesAndASummary)
 {
     TemporaryFolder folder;

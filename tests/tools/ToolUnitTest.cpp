@@ -94,6 +94,35 @@ TEST(SidechainFeed, GivesTheSameSamplesHoweverItIsRead)
     }
 }
 
+TEST(SidechainFeed, ResamplesEachSideOnItsOwn)
+{
+    // Sides of different tones and levels at 24 kHz: each resampled side is what that side alone
+    // gives, and keeps its own level (0.5 and 0.25, within 0.01 dB).
+    const int sourceRate = 24000;
+    std::vector<float> left(sourceRate), right(sourceRate);
+    for (std::size_t i = 0; i < left.size(); ++i)
+    {
+        const double t = static_cast<double>(i) / sourceRate;
+        left[i] = static_cast<float>(0.5 * std::sin(2.0 * M_PI * 1000.0 * t));
+        right[i] = static_cast<float>(0.25 * std::sin(2.0 * M_PI * 300.0 * t + 1.0));
+    }
+    MemorySource stereo(left, right, sourceRate, 2), leftAlone(left, left, sourceRate, 1),
+        rightAlone(right, right, sourceRate, 1);
+    const std::vector<float> both = readFeed(stereo, 48000, 48000, {512});
+    const std::vector<float> leftOnly = readFeed(leftAlone, 48000, 48000, {512});
+    const std::vector<float> rightOnly = readFeed(rightAlone, 48000, 48000, {512});
+    double peaks[2] = {0.0, 0.0};
+    for (std::size_t i = 0; i < 48000; ++i)
+    {
+        ASSERT_EQ(both[2 * i], leftOnly[2 * i]) << i;
+        ASSERT_EQ(both[2 * i + 1], rightOnly[2 * i + 1]) << i;
+        for (int side = 0; side < 2 && i >= 12000 && i < 36000; ++side)
+            peaks[side] = std::max(peaks[side], static_cast<double>(std::fabs(both[2 * i + side])));
+    }
+    EXPECT_NEAR(20.0 * std::log10(peaks[0] / 0.5), 0.0, 0.01);
+    EXPECT_NEAR(20.0 * std::log10(peaks[1] / 0.25), 0.0, 0.01);
+}
+
 TEST(SidechainFeed, ResamplingKeepsLevelAndTiming)
 {
     // A 1 kHz sine at 24 kHz, resampled to 48 kHz: same amplitude (within 0.01 dB) and twice the frames.

@@ -83,7 +83,7 @@ def draw_render(meta, columns, size):
     top.fill_between(time, columns["output_min"], columns["output_max"], color=OUTPUT_COLOUR, linewidth=0,
                      alpha=0.6, label="output", zorder=3)
     peak = max([abs(v) for v in columns["input_min"] + columns["input_max"] + columns["output_min"]
-                + columns["output_max"]] or [1.0])
+                + columns["output_max"] if math.isfinite(v)] or [1.0])
     limit = max(1.0, peak * 1.05)
     top.set_ylim(-limit, limit)
     top.set_ylabel("amplitude")
@@ -103,19 +103,20 @@ def draw_render(meta, columns, size):
             key.text(0.005, threshold, "threshold %.1f dBFS" % threshold, color=THRESHOLD_COLOUR, fontsize="small",
                      va="bottom", transform=transforms.blended_transform_factory(key.transAxes, key.transData),
                      bbox={"facecolor": "white", "alpha": 0.8, "edgecolor": "none", "pad": 1.0})
-        key.set_ylim(floor, max(3.0, max(level) + 3.0))
+        key.set_ylim(floor, max([3.0] + [v + 3.0 for v in level if math.isfinite(v)]))
         key.set_ylabel("key (dBFS)")
         key.set_title("key: the sidechain" if keyed_by_sidechain else "key: the input itself (self-keyed)",
                       fontsize=10, loc="left")
 
     if gain_method != "none":
         gain = next(panels)
-        values = columns["gain_db"]
+        lowest = min([v for v in columns["gain_db"] if math.isfinite(v)] + [0.0])
+        bottom = min(lowest * 1.1, -1.0)
+        # An effect that silences its output takes all the gain (-inf dB): drawn at the foot of the axis.
+        values = [min(max(v, bottom), 0.5) if v == v else v for v in columns["gain_db"]]
         gain.fill_between(time, values, 0.0, color=GAIN_COLOUR, alpha=0.25, linewidth=0)
         gain.plot(time, values, color=GAIN_COLOUR, linewidth=1.0)
-        finite = [v for v in values if v == v]
-        lowest = min(finite + [0.0])
-        gain.set_ylim(min(lowest * 1.1, -1.0), 0.5)
+        gain.set_ylim(bottom, 0.5)
         how = "measured through a probe instance" if gain_method == "probe" else "estimated as output / input peak"
         largest = max(0.0, -lowest)  # never "-0.0"
         gain.set_title("gain reduction as applied (%s), largest %.1f dB" % (how, largest), fontsize=10, loc="left")
