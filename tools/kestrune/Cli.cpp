@@ -63,6 +63,11 @@ const CLI::Validator kNumber(
     },
     "", "number");
 
+// An empty name would leave an output unwritten and say nothing of it.
+const CLI::Validator kFileName(
+    [](std::string& text) { return text.empty() ? std::string("give a file name, not an empty text") : std::string(); },
+    "", "file name");
+
 // Ranges in words; the parser's own would print the largest double in full.
 const CLI::Validator kStartTime(
     [](std::string& text) {
@@ -167,7 +172,8 @@ void addPictureOptions(CLI::App& command, Options& options)
     command.add_option("--size", options.size, "size of the picture in pixels, e.g. 1920x1080")
         ->type_name("WxH");
     command.add_option("--data", options.data, "also write the numbers behind the picture, see below")
-        ->type_name("FILE.csv");
+        ->type_name("FILE.csv")
+        ->check(kFileName);
 }
 
 // What render and plot share: the input, its key, the parameters, the blocks and the picture.
@@ -175,12 +181,14 @@ void addRenderOptions(CLI::App& command, Options& options, std::vector<std::stri
 {
     command.add_option("input", options.input, "audio file to process (mono or stereo), '-' for standard input")
         ->required()
-        ->type_name("INPUT");
+        ->type_name("INPUT")
+        ->check(kFileName);
     command.add_option("--sidechain", options.sidechain,
                        "key the compressor from FILE (mono or stereo) on the sidechain inputs and switch 'use SC' on; "
                        "a shorter file is padded with silence (with a note), a longer one cut, another sample rate "
                        "resampled")
-        ->type_name("FILE");
+        ->type_name("FILE")
+        ->check(kFileName);
     addParameterOptions(command, options, assignments);
     command.add_option("--block", options.blockSize,
                        "frames per processing block, 1..65536 (default 512); the output does not depend on it")
@@ -262,7 +270,8 @@ std::optional<Options> parseCommandLine(int argc, char** argv)
         "channels and mono input is written back as mono.");
     render.add_option("-o,--output", options.output, "file to write (never one of the inputs), '-' for standard output")
         ->required()
-        ->type_name("OUTPUT");
+        ->type_name("OUTPUT")
+        ->check(kFileName);
     render.add_option("-t,--type", options.type,
                       "format of OUTPUT by its usual extension, for standard output or a name without that "
                       "extension: " + writableExtensions())
@@ -273,7 +282,8 @@ std::optional<Options> parseCommandLine(int argc, char** argv)
         ->type_name("FORMAT")
         ->check(CLI::IsMember(sampleFormatNames()));
     render.add_option("--plot", options.picture, "also draw the render as with 'kestrune plot'")
-        ->type_name("FILE");
+        ->type_name("FILE")
+        ->check(kFileName);
     addRenderOptions(render, options, assignments);
     render.footer(std::string(kRenderDataHelp) +
                   "\n\nExamples:\n"
@@ -290,7 +300,8 @@ std::optional<Options> parseCommandLine(int argc, char** argv)
         "dB over time as the effect applied it. The picture's extension picks PNG, SVG or PDF.");
     plot.add_option("-o,--output", options.picture, "picture to write: FILE.png, FILE.svg or FILE.pdf")
         ->required()
-        ->type_name("FILE");
+        ->type_name("FILE")
+        ->check(kFileName);
     addRenderOptions(plot, options, assignments);
     plot.footer(std::string(kGainHelp) + "\n\n" + kRenderDataHelp +
                 "\n\nExamples:\n"
@@ -305,7 +316,8 @@ std::optional<Options> parseCommandLine(int argc, char** argv)
         "measured too and shows the detector's ripple.");
     curve.add_option("-o,--output", options.picture, "picture to write: FILE.png, FILE.svg or FILE.pdf")
         ->required()
-        ->type_name("FILE");
+        ->type_name("FILE")
+        ->check(kFileName);
     addParameterOptions(curve, options, assignments);
     addPictureOptions(curve, options);
     addCommonOptions(curve, options);

@@ -66,6 +66,8 @@ void checkOutputs(const std::vector<std::string>& outputs, const std::vector<std
         if (output->empty() || *output == "-")
             continue;
         std::error_code error;
+        if (std::filesystem::is_directory(*output, error))
+            throw ToolError("cannot write " + *output + ": it is a folder");
         for (const std::string& input : inputs)
         {
             if (!input.empty() && input != "-" && std::filesystem::equivalent(*output, input, error))
@@ -201,13 +203,15 @@ void runRender(const Options& options)
         if (input.frames() < 0)
             throw ToolError("cannot draw " + fileName(options.input) + ": the stream does not say its length "
                             "beforehand; give a file or a WAV stream");
-        first = std::llround(options.start * rate);
+        // Times past the end are compared before rounding, which they would overflow.
+        const double frames = static_cast<double>(input.frames());
+        first = options.start * rate < frames ? std::llround(options.start * rate) : input.frames();
         if (first >= input.frames())
             throw UsageError("--start " + formatValue(options.start) + " lies past the end of the input (" +
                              seconds(input.frames() / rate) + ")");
-        if (options.end >= 0.0)
-            end = std::min<std::int64_t>(end, std::llround(options.end * rate));
-        if (options.end * rate > input.frames())
+        if (options.end >= 0.0 && options.end * rate < frames)
+            end = std::llround(options.end * rate);
+        if (options.end * rate > frames)
             note(options.quiet, "the input ends at " + seconds(input.frames() / rate) + ", before --end " +
                                     formatValue(options.end));
     }
