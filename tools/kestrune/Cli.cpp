@@ -408,16 +408,15 @@ std::vector<ParameterSetting> resolveParameters(const ParameterOptions& options,
         if (!effect.hasKestruneParameters())
             throw UsageError("--" + std::string(kParameterInfo[index].symbol) +
                              " needs an effect with Kestrune's parameters; set the parameters of " +
-                             effect.modulePath() + " with --param NAME=VALUE (0..1)");
+                             effect.module()->path() + " with --param NAME=VALUE (0..1)");
         settings.push_back({index, normalisedFromEngineering(index, *options.engineering[index])});
     }
 
-    khost::PluginInstance& instance = effect.instance();
     if (sidechainKeyed)
     {
         try
         {
-            settings.push_back({instance.parameterIndex(kParameterInfo[kUseSidechain].name),
+            settings.push_back({effect.parameterIndex(kParameterInfo[kUseSidechain].name),
                                 useSidechainToNormalised(true)});
         }
         catch (const khost::HostError&)
@@ -426,16 +425,16 @@ std::vector<ParameterSetting> resolveParameters(const ParameterOptions& options,
         }
     }
 
-    const VstInt32 count = instance.numParameters();
+    const VstInt32 count = effect.numParameters();
     for (const auto& [name, value] : options.assignments)
     {
         VstInt32 index = 0;
-        while (index < count && ::strcasecmp(instance.parameterName(index).c_str(), name.c_str()) != 0)
+        while (index < count && ::strcasecmp(effect.parameterName(index).c_str(), name.c_str()) != 0)
             ++index;
         try
         {
             // No name matched in any case: the exact lookup fails with the list of known names.
-            settings.push_back({index < count ? index : instance.parameterIndex(name), value});
+            settings.push_back({index < count ? index : effect.parameterIndex(name), value});
         }
         catch (const khost::HostError& error)
         {

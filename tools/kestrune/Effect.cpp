@@ -56,43 +56,41 @@ std::shared_ptr<khost::PluginModule> loadModule(const std::string& path)
     return khost::PluginModule::load(path.empty() ? defaultModulePath() : path);
 }
 
-Effect::Effect(std::shared_ptr<khost::PluginModule> module) : m_module(module), m_instance(module)
+Effect::Effect(std::shared_ptr<khost::PluginModule> module) : PluginInstance(module), m_module(module)
 {
-    const VstInt32 inputs = m_instance.numInputs();
-    const VstInt32 outputs = m_instance.numOutputs();
-    if (inputs < 2 || inputs > 4 || outputs != 2)
-        throw ToolError(modulePath() + ": the effect has " + std::to_string(inputs) + " inputs and " +
-                        std::to_string(outputs) + " outputs; kestrune drives effects with 2, 3 or 4 inputs and 2 "
-                        "outputs");
-    m_instance.open();
+    if (numInputs() < 2 || numInputs() > 4 || numOutputs() != 2)
+        throw ToolError(module->path() + ": the effect has " + std::to_string(numInputs()) + " inputs and " +
+                        std::to_string(numOutputs()) + " outputs; kestrune drives effects with 2, 3 or 4 inputs "
+                        "and 2 outputs");
+    open();
 
-    m_kestruneParameters = m_instance.numParameters() >= VAZiro::kNumParameters;
+    m_kestruneParameters = numParameters() >= VAZiro::kNumParameters;
     for (int index = 0; m_kestruneParameters && index < VAZiro::kNumParameters; ++index)
-        m_kestruneParameters = m_instance.parameterName(index) == VAZiro::kParameterInfo[index].name;
+        m_kestruneParameters = parameterName(index) == VAZiro::kParameterInfo[index].name;
 }
 
 std::string Effect::name()
 {
-    const std::string own = m_instance.queryText(effGetEffectName);
-    return own.empty() ? std::filesystem::path(modulePath()).filename().string() : own;
+    const std::string own = queryText(effGetEffectName);
+    return own.empty() ? std::filesystem::path(m_module->path()).filename().string() : own;
 }
 
 void Effect::apply(const std::vector<ParameterSetting>& settings)
 {
     for (const ParameterSetting& setting : settings)
-        m_instance.setParameter(setting.index, setting.value);
+        setParameter(setting.index, setting.value);
 }
 
 float Effect::engineering(int tableIndex) const
 {
-    return VAZiro::engineeringFromNormalised(tableIndex, m_instance.getParameter(tableIndex));
+    return VAZiro::engineeringFromNormalised(tableIndex, getParameter(tableIndex));
 }
 
-void Effect::start(float sampleRate, VstInt32 blockSize)
+void Effect::resumeAt(float sampleRate, VstInt32 blockSize)
 {
-    m_instance.setSampleRate(sampleRate);
-    m_instance.setBlockSize(blockSize);
-    m_instance.resume();
+    setSampleRate(sampleRate);
+    setBlockSize(blockSize);
+    resume();
 }
 
 }  // namespace kestrune

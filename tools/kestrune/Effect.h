@@ -1,5 +1,5 @@
-// One effect instance as kestrune drives it: loaded through the host library, checked for an
-// input/output layout kestrune can feed and configured by parameter settings.
+// An effect as kestrune drives it: loaded through the host library, checked for an input/output
+// layout kestrune can feed and configured by parameter settings.
 #pragma once
 
 #include "VstHost.h"
@@ -23,32 +23,29 @@ struct ParameterSetting
 // ToolError when there is none, and the loader's HostError for a module that cannot be loaded.
 std::shared_ptr<khost::PluginModule> loadModule(const std::string& path);
 
-class Effect
+// An instance opened on creation. Throws HostError for a record the host library refuses and
+// ToolError for a layout other than 2, 3 or 4 inputs with 2 outputs.
+class Effect : public khost::PluginInstance
 {
 public:
-    // Creates an instance and opens it. Throws HostError for a record the host library refuses and
-    // ToolError for a layout other than 2, 3 or 4 inputs with 2 outputs.
     explicit Effect(std::shared_ptr<khost::PluginModule> module);
 
-    khost::PluginInstance& instance() { return m_instance; }
     const std::shared_ptr<khost::PluginModule>& module() const { return m_module; }
-    const std::string& modulePath() const { return m_module->path(); }
     // The effect's own name (opcode effGetEffectName), or the module's file name when it has none.
     std::string name();
 
     // Input 3 takes a mono sidechain, or inputs 3 and 4 a stereo one.
-    bool hasSidechainInputs() const { return m_instance.numInputs() > 2; }
+    bool hasSidechainInputs() const { return numInputs() > 2; }
     // The first six parameters carry Kestrune's names, so its table of mappings applies to them.
     bool hasKestruneParameters() const { return m_kestruneParameters; }
     void apply(const std::vector<ParameterSetting>& settings);
     // Engineering value of a table parameter as currently set; needs hasKestruneParameters().
     float engineering(int tableIndex) const;
-    // Sets the rate and block size and resumes (the instance is open from construction on).
-    void start(float sampleRate, VstInt32 blockSize);
+    // Sets the rate and block size and resumes (the instance is open already).
+    void resumeAt(float sampleRate, VstInt32 blockSize);
 
 private:
     std::shared_ptr<khost::PluginModule> m_module;
-    khost::PluginInstance m_instance;
     bool m_kestruneParameters = false;
 };
 

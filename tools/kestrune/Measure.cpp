@@ -26,8 +26,8 @@ constexpr double kMeasureSeconds = 0.02;
 // The output peak in dBFS at the end of `seconds` of a tone at amplitude, played from rest.
 double settledPeakDb(Effect& effect, float amplitude, bool square, double seconds)
 {
-    effect.instance().suspend();  // back to rest
-    effect.instance().resume();
+    effect.suspend();  // back to rest
+    effect.resume();
     const std::int64_t total = static_cast<std::int64_t>(std::ceil(seconds * kCurveRate));
     const std::int64_t measureFrom = total - static_cast<std::int64_t>(kMeasureSeconds * kCurveRate);
     const std::int64_t halfPeriod = std::lround(kCurveRate / kToneHz / 2.0);
@@ -46,7 +46,7 @@ double settledPeakDb(Effect& effect, float amplitude, bool square, double second
         }
         float* inputs[4] = {left.data(), right.data(), silence.data(), silence.data()};
         float* outputs[2] = {outLeft.data(), outRight.data()};
-        effect.instance().process(inputs, outputs, static_cast<VstInt32>(frames));
+        effect.process(inputs, outputs, static_cast<VstInt32>(frames));
         for (std::int64_t i = std::max<std::int64_t>(0, measureFrom - start); i < frames; ++i)
             peak = std::max({peak, static_cast<double>(std::fabs(outLeft[i])),
                              static_cast<double>(std::fabs(outRight[i]))});
@@ -106,8 +106,7 @@ void EnvelopeRecorder::observe(const RenderBlock& block)
 PictureText describeEffect(Effect& effect)
 {
     PictureText picture;
-    khost::PluginInstance& instance = effect.instance();
-    for (VstInt32 index = 0; index < instance.numParameters(); ++index)
+    for (VstInt32 index = 0; index < effect.numParameters(); ++index)
     {
         std::string words;
         if (effect.hasKestruneParameters() && index < VAZiro::kNumParameters)
@@ -121,8 +120,8 @@ PictureText describeEffect(Effect& effect)
         else
         {
             // Effects pad their texts with blanks.
-            for (std::string text : {instance.parameterName(index), instance.parameterDisplay(index),
-                                     instance.parameterLabel(index)})
+            for (std::string text : {effect.parameterName(index), effect.parameterDisplay(index),
+                                     effect.parameterLabel(index)})
             {
                 text.erase(text.find_last_not_of(' ') + 1);
                 text.erase(0, text.find_first_not_of(' '));
@@ -145,7 +144,7 @@ CurvePicture measureTransferCurve(Effect& effect, const std::vector<ParameterSet
     if (effect.hasKestruneParameters())
         selfKeyed.push_back({VAZiro::kUseSidechain, VAZiro::useSidechainToNormalised(false)});
     effect.apply(selfKeyed);
-    effect.start(static_cast<float>(kCurveRate), kCurveBlock);
+    effect.resumeAt(static_cast<float>(kCurveRate), kCurveBlock);
 
     CurvePicture picture{describeEffect(effect), {}};
     double ratio = 1.0;

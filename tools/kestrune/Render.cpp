@@ -115,7 +115,7 @@ void Renderer::run(FrameSource& main, SidechainFeed* sidechain, AudioWriter* out
     const float sampleRate = static_cast<float>(main.sampleRate());
 
     m_effect.apply(m_settings.parameters);
-    m_effect.start(sampleRate, m_settings.blockSize);
+    m_effect.resumeAt(sampleRate, m_settings.blockSize);
     if (m_settings.measureGain)
     {
         const bool probeable = m_effect.hasKestruneParameters() && m_effect.hasSidechainInputs();
@@ -135,7 +135,7 @@ void Renderer::run(FrameSource& main, SidechainFeed* sidechain, AudioWriter* out
         probeSettings.push_back({VAZiro::kUseSidechain, VAZiro::useSidechainToNormalised(true)});
         probeSettings.push_back({VAZiro::kMakeup, VAZiro::makeupToNormalised(0.0f)});
         probe->apply(probeSettings);
-        probe->start(sampleRate, m_settings.blockSize);
+        probe->resumeAt(sampleRate, m_settings.blockSize);
     }
 
     std::vector<float> inputLeft(block), inputRight(block), sideLeft(block), sideRight(block);
@@ -152,7 +152,7 @@ void Renderer::run(FrameSource& main, SidechainFeed* sidechain, AudioWriter* out
         if (sidechain != nullptr)
         {
             sidechain->read(sideLeft.data(), sideRight.data(), frames);
-            if (m_effect.instance().numInputs() == 3)  // a mono sidechain input hears both sides
+            if (m_effect.numInputs() == 3)  // a mono sidechain input hears both sides
                 for (std::size_t i = 0; i < frames; ++i)
                     sideLeft[i] = sideRight[i] = 0.5f * (sideLeft[i] + sideRight[i]);
         }
@@ -164,14 +164,14 @@ void Renderer::run(FrameSource& main, SidechainFeed* sidechain, AudioWriter* out
 
         float* inputs[4] = {inputLeft.data(), inputRight.data(), sideLeft.data(), sideRight.data()};
         float* outputs[2] = {outputLeft.data(), outputRight.data()};
-        m_effect.instance().process(inputs, outputs, count);
+        m_effect.process(inputs, outputs, count);
 
         if (probe)
         {
             std::fill(ones.begin(), ones.end(), 1.0f);
             float* probeInputs[4] = {ones.data(), ones.data(), keyLeft, keyRight};
             float* probeOutputs[2] = {gain.data(), gainRight.data()};
-            probe->instance().process(probeInputs, probeOutputs, count);
+            probe->process(probeInputs, probeOutputs, count);
         }
         else if (m_gainMeasurement == GainMeasurement::Ratio)
         {

@@ -107,9 +107,8 @@ void runInfo(const Options& options)
     };
     static const char* const layouts[] = {" (main L/R)", " (main L/R, mono sidechain)", " (main L/R, sidechain L/R)"};
     Effect effect(loadModule(options.plugin));
-    khost::PluginInstance& instance = effect.instance();
 
-    const auto id = static_cast<std::uint32_t>(instance.uniqueId());
+    const auto id = static_cast<std::uint32_t>(effect.uniqueId());
     char hexId[16];
     std::snprintf(hexId, sizeof hexId, "0x%08X", static_cast<unsigned>(id));
     std::string characters;
@@ -117,41 +116,41 @@ void runInfo(const Options& options)
         characters += static_cast<char>((id >> shift) & 0xFF);
     const bool printable =
         std::all_of(characters.begin(), characters.end(), [](char c) { return c >= 0x20 && c <= 0x7E; });
-    const VstIntPtr category = instance.dispatch(effGetPlugCategory);
+    const VstIntPtr category = effect.dispatch(effGetPlugCategory);
     const char* const categoryName = category >= 0 && category < static_cast<VstIntPtr>(std::size(categories))
                                          ? categories[category]
                                          : "not a known category";
     std::string flags;
     for (const auto& [bit, name] : flagNames)
     {
-        if ((instance.flags() & bit) != 0)
+        if ((effect.flags() & bit) != 0)
             flags += (flags.empty() ? "" : ", ") + std::string(name);
     }
 
     const auto line = [](const char* key, const std::string& value) {
         std::cout << std::left << std::setw(16) << key << value << '\n';
     };
-    line("Module", effect.modulePath());
-    line("Effect", instance.queryText(effGetEffectName));
-    line("Vendor", instance.queryText(effGetVendorString));
-    line("Product", instance.queryText(effGetProductString));
-    line("Vendor version", std::to_string(instance.dispatch(effGetVendorVersion)));
+    line("Module", effect.module()->path());
+    line("Effect", effect.queryText(effGetEffectName));
+    line("Vendor", effect.queryText(effGetVendorString));
+    line("Product", effect.queryText(effGetProductString));
+    line("Vendor version", std::to_string(effect.dispatch(effGetVendorVersion)));
     line("Category", std::to_string(category) + " (" + categoryName + ")");
     line("Unique ID", printable ? "'" + characters + "' (" + hexId + ")" : std::string(hexId));
-    line("Inputs", std::to_string(instance.numInputs()) + layouts[instance.numInputs() - 2]);
-    line("Outputs", std::to_string(instance.numOutputs()));
-    line("Flags", std::to_string(instance.flags()) + " (" + (flags.empty() ? "none" : flags) + ")");
-    line("Programs", std::to_string(instance.numPrograms()) + ", current: " + instance.queryText(effGetProgramName));
-    line("Parameters", std::to_string(instance.numParameters()));
+    line("Inputs", std::to_string(effect.numInputs()) + layouts[effect.numInputs() - 2]);
+    line("Outputs", std::to_string(effect.numOutputs()));
+    line("Flags", std::to_string(effect.flags()) + " (" + (flags.empty() ? "none" : flags) + ")");
+    line("Programs", std::to_string(effect.numPrograms()) + ", current: " + effect.queryText(effGetProgramName));
+    line("Parameters", std::to_string(effect.numParameters()));
 
     std::cout << "\n  " << std::setw(7) << "Index" << std::setw(10) << "Name" << std::setw(7) << "Label"
               << std::setw(12) << "Default" << std::setw(12) << "Normalised"
               << (effect.hasKestruneParameters() ? "Range" : "") << '\n';
-    for (VstInt32 index = 0; index < instance.numParameters(); ++index)
+    for (VstInt32 index = 0; index < effect.numParameters(); ++index)
     {
-        std::cout << "  " << std::setw(7) << index << std::setw(10) << instance.parameterName(index) << std::setw(7)
-                  << instance.parameterLabel(index) << std::setw(12) << instance.parameterDisplay(index)
-                  << std::setw(12) << formatValue(instance.getParameter(index));
+        std::cout << "  " << std::setw(7) << index << std::setw(10) << effect.parameterName(index) << std::setw(7)
+                  << effect.parameterLabel(index) << std::setw(12) << effect.parameterDisplay(index)
+                  << std::setw(12) << formatValue(effect.getParameter(index));
         if (effect.hasKestruneParameters() && index < VAZiro::kNumParameters)
         {
             const VAZiro::KestruneParameterInfo& info = VAZiro::kParameterInfo[index];
