@@ -59,7 +59,7 @@ TEST(SidechainFeed, PadsWithSilenceAndCutsAtTheRequestedLength)
         left[i] = static_cast<float>(i) + 1.0f;
         right[i] = -static_cast<float>(i) - 1.0f;
     }
-    MemorySource shortSource(left, right, 48000, 2);
+    MemorySource shortSource(left, right, 48000);
     const std::vector<float> padded = readFeed(shortSource, 48000, 15000, {512});
     for (std::size_t i = 0; i < 15000; ++i)
     {
@@ -67,7 +67,7 @@ TEST(SidechainFeed, PadsWithSilenceAndCutsAtTheRequestedLength)
         ASSERT_EQ(padded[2 * i + 1], i < 10000 ? right[i] : 0.0f) << i;
     }
 
-    MemorySource longSource(left, right, 48000, 2);
+    MemorySource longSource(left, right, 48000);
     const std::vector<float> cut = readFeed(longSource, 48000, 3000, {100});
     for (std::size_t i = 0; i < 3000; ++i)
         ASSERT_EQ(cut[2 * i], left[i]) << i;
@@ -82,13 +82,13 @@ TEST(SidechainFeed, GivesTheSameSamplesHoweverItIsRead)
     for (const int sourceRate : {48000, 44100, 22050})
     {
         SCOPED_TRACE(sourceRate);
-        MemorySource reference(key, key, sourceRate, 1);
+        MemorySource reference(key, key, sourceRate);
         const std::vector<float> expected = readFeed(reference, 48000, 70000, {4096});
         for (const std::vector<std::size_t>& pattern :
              {std::vector<std::size_t>{1}, std::vector<std::size_t>{64}, std::vector<std::size_t>{7, 1000, 3},
               std::vector<std::size_t>{70000}})
         {
-            MemorySource source(key, key, sourceRate, 1);
+            MemorySource source(key, key, sourceRate);
             EXPECT_EQ(readFeed(source, 48000, 70000, pattern), expected);
         }
     }
@@ -106,8 +106,8 @@ TEST(SidechainFeed, ResamplesEachSideOnItsOwn)
         left[i] = static_cast<float>(0.5 * std::sin(2.0 * M_PI * 1000.0 * t));
         right[i] = static_cast<float>(0.25 * std::sin(2.0 * M_PI * 300.0 * t + 1.0));
     }
-    MemorySource stereo(left, right, sourceRate, 2), leftAlone(left, left, sourceRate, 1),
-        rightAlone(right, right, sourceRate, 1);
+    MemorySource stereo(left, right, sourceRate), leftAlone(left, left, sourceRate),
+        rightAlone(right, right, sourceRate);
     const std::vector<float> both = readFeed(stereo, 48000, 48000, {512});
     const std::vector<float> leftOnly = readFeed(leftAlone, 48000, 48000, {512});
     const std::vector<float> rightOnly = readFeed(rightAlone, 48000, 48000, {512});
@@ -130,7 +130,7 @@ TEST(SidechainFeed, ResamplingKeepsLevelAndTiming)
     std::vector<float> tone(sourceRate);
     for (std::size_t i = 0; i < tone.size(); ++i)
         tone[i] = static_cast<float>(0.5 * std::sin(2.0 * M_PI * 1000.0 * static_cast<double>(i) / sourceRate));
-    MemorySource source(tone, tone, sourceRate, 1);
+    MemorySource source(tone, tone, sourceRate);
     const std::vector<float> resampled = readFeed(source, 48000, 2 * 48000, {512});
 
     double peak = 0.0;

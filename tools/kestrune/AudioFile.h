@@ -21,7 +21,6 @@ public:
     virtual ~FrameSource() = default;
     virtual int sampleRate() const = 0;
     virtual std::int64_t frames() const = 0;  // total length as known beforehand, -1 when unknown
-    virtual int channels() const = 0;
     // Reads up to `frames` frames; fewer only at the end.
     virtual std::size_t read(float* left, float* right, std::size_t frames) = 0;
 };
@@ -34,7 +33,7 @@ public:
     // missing, unreadable, a folder, in a format libsndfile cannot read, or of more than 2 channels.
     AudioReader(const std::string& path, const std::string& role);
 
-    int channels() const override { return m_info.channels; }
+    int channels() const { return m_info.channels; }
     int sampleRate() const override { return m_info.samplerate; }
     std::int64_t frames() const override { return m_info.frames; }
     int format() const { return m_info.format; }  // SF_FORMAT_* major | subtype

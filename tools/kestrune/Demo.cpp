@@ -8,10 +8,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <deque>
 #include <filesystem>
 #include <initializer_list>
 #include <iostream>
-#include <memory>
 #include <optional>
 #include <random>
 
@@ -248,54 +248,48 @@ void runDemo(const Options& options)
                         (error ? error.message() : std::string("not a folder")));
     const auto inFolder = [&folder](const std::string& name) { return (folder / name).string(); };
 
-    // Every file is written to a temporary name first and put in place only when all succeeded.
-    std::vector<std::unique_ptr<AudioWriter>> writers;
+    // Every file is written to a temporary name first and put in place only when all succeeded. A
+    // deque keeps them in place as it grows.
+    std::deque<AudioWriter> writers;
     const auto newWav = [&](const std::string& name, int channels) {
-        const int format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-        return writers.emplace_back(std::make_unique<AudioWriter>(inFolder(name), format, channels, kDemoSampleRate))
-            .get();
+        return &writers.emplace_back(inFolder(name), SF_FORMAT_WAV | SF_FORMAT_FLOAT, channels, kDemoSampleRate);
     };
     const DemoSignals signals = synthesiseDemo();
     newWav("music.wav", 2)->writeStereo(signals.mainLeft.data(), signals.mainRight.data(), signals.mainLeft.size());
     newWav("kick.wav", 1)->writeStereo(signals.kick.data(), signals.kick.data(), signals.kick.size());
 
     const std::shared_ptr<khost::PluginModule> module = loadModule(options.plugin);
-    std::vector<std::unique_ptr<PlotFiles>> plots;
+    std::deque<PlotFiles> plots;
     std::string renderRows;
     Level mainLevel, kickLevel;
     for (const float sample : signals.kick)
         kickLevel.add(sample);
-    for (const DemoRender& render : kRenders)
+    for (const DemoRender& demo : kRenders)
     {
+        const std::string name = demo.name;
         Effect effect(module);
-        Renderer renderer(effect, {resolveParameters(render.parameters, effect, render.sidechainKeyed), 512, true,
-                                   options.quiet, render.name});
-        MemorySource main(signals.mainLeft, signals.mainRight, kDemoSampleRate, 2);
-        MemorySource kick(signals.kick, signals.kick, kDemoSampleRate, 1);
-        std::unique_ptr<SidechainFeed> feed;
-        if (render.sidechainKeyed)
-            feed = std::make_unique<SidechainFeed>(kick, kDemoSampleRate);
-        LevelMeter meter;
-        EnvelopeRecorder recorder(0, main.frames(), kDemoSampleRate);
-        renderer.run(main, feed.get(), newWav(std::string(render.name) + ".wav", 2), {&meter, &recorder});
-        mainLevel = meter.input();
-
-        const RenderPicture picture =
-            describeRender(effect, renderer, std::string("Kestrune demo: music.wav ") + render.keyedBy);
-        plots.push_back(
-            std::make_unique<PlotFiles>(inFolder(std::string(render.name) + ".png"), "", recorder, picture));
+        const RenderSettings settings{resolveParameters(demo.parameters, effect, demo.sidechainKeyed), 512,
+                                      options.quiet, name};
+        MemorySource main(signals.mainLeft, signals.mainRight, kDemoSampleRate);
+        MemorySource kick(signals.kick, signals.kick, kDemoSampleRate);
+        EnvelopeRecorder envelopes(0, main.frames(), kDemoSampleRate);
+        RenderReport report = render(effect, main, demo.sidechainKeyed ? &kick : nullptr, newWav(name + ".wav", 2),
+                                     settings, &envelopes);
+        mainLevel = report.levels.input();
+        report.picture.title = std::string("Kestrune demo: music.wav ") + demo.keyedBy;
+        plots.emplace_back(inFolder(name + ".png"), "", renderData(envelopes, report));
         char reduction[32];
-        std::snprintf(reduction, sizeof reduction, "%.1f dB", meter.maxGainReductionDb());
-        renderRows += row(std::string(render.name) + ".wav", render.keyedBy, meter.output(), reduction) + "    " +
-                      picture.settings + "\n";
+        std::snprintf(reduction, sizeof reduction, "%.1f dB", report.levels.maxGainReductionDb());
+        renderRows += row(name + ".wav", demo.keyedBy, report.levels.output(), reduction) + "    " +
+                      report.picture.settings + "\n";
     }
 
     Effect curveEffect(module);
     CurvePicture curve =
         measureTransferCurve(curveEffect, resolveParameters(kRenders[0].parameters, curveEffect, false), options.quiet);
     curve.title = "Static transfer curve of " + curveEffect.name() + " with the self-keyed demo settings";
-    plots.push_back(std::make_unique<PlotFiles>(inFolder("curve.png"), "", curve));
-    drawPlots({plots[0].get(), plots[1].get(), plots[2].get()});
+    plots.emplace_back(inFolder("curve.png"), "", curveData(curve));
+    drawPlots({&plots[0], &plots[1], &plots[2]});
 
     char heading[256];
     std::snprintf(heading, sizeof heading, "Kestrune demo: %.0f s at %d Hz, synthesised by kestrune %s\n", kDemoSeconds,
@@ -313,10 +307,10 @@ void runDemo(const Options& options)
     AtomicFile summaryFile(inFolder("summary.txt"));
     if (::write(summaryFile.descriptor(), summary.data(), summary.size()) != static_cast<ssize_t>(summary.size()))
         throw ToolError("cannot write " + summaryFile.path());
-    for (auto& writer : writers)
-        writer->commit();
-    for (auto& plot : plots)
-        plot->commit();
+    for (AudioWriter& writer : writers)
+        writer.commit();
+    for (PlotFiles& plot : plots)
+        plot.commit();
     summaryFile.commit();
     std::cout << summary << "Written to " << folder.string() << "/\n";
 }

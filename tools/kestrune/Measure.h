@@ -4,7 +4,6 @@
 
 #include "Effect.h"
 #include "KestruneParameters.h"
-#include "Render.h"
 
 #include <algorithm>
 #include <cmath>
@@ -14,6 +13,20 @@
 
 namespace kestrune
 {
+
+// One block of a render. The key is what the effect compared with its threshold: the sidechain
+// when sidechain-keyed, the input otherwise.
+struct RenderBlock
+{
+    const float* inputLeft;
+    const float* inputRight;
+    const float* keyLeft;
+    const float* keyRight;
+    const float* outputLeft;
+    const float* outputRight;
+    const float* gain;  // linear gain the effect applied, NaN where unknown; null when not measured
+    std::size_t frames;
+};
 
 // RMS and peak level of the samples added so far; -inf dB before any sample or for silence.
 class Level
@@ -38,10 +51,10 @@ private:
 };
 
 // Levels of input and output over both channels, and the largest gain reduction.
-class LevelMeter : public RenderObserver
+class LevelMeter
 {
 public:
-    void observe(const RenderBlock& block) override;
+    void observe(const RenderBlock& block);
 
     const Level& input() const { return m_input; }
     const Level& output() const { return m_output; }
@@ -56,13 +69,13 @@ private:
 
 // Peak envelopes per pixel column of input, key and output (minimum and maximum over both
 // channels) and the smallest gain in each column, for the frames from first up to end.
-class EnvelopeRecorder : public RenderObserver
+class EnvelopeRecorder
 {
 public:
     static constexpr int kColumns = 1600;
 
     EnvelopeRecorder(std::int64_t first, std::int64_t end, int sampleRate);
-    void observe(const RenderBlock& block) override;
+    void observe(const RenderBlock& block);
 
     struct Column
     {

@@ -56,37 +56,6 @@ std::string header(const PictureText& text, std::vector<std::pair<const char*, s
     return lines;
 }
 
-std::string renderNumbers(const EnvelopeRecorder& recorder, const RenderPicture& picture)
-{
-    const char* gain = picture.gain == GainMeasurement::Probe   ? "probe"
-                       : picture.gain == GainMeasurement::Ratio ? "ratio"
-                                                                : "none";
-    std::string text = header(picture, {{"keyed_by_sidechain", picture.keyedBySidechain ? "1" : "0"},
-                                        {"gain", gain},
-                                        {"start_s", number(recorder.startSeconds())},
-                                        {"end_s", number(recorder.endSeconds())}}) +
-                       "time_s,input_min,input_max,key_min,key_max,output_min,output_max,gain_db\n";
-    const auto& columns = recorder.columns();
-    const double width = (recorder.endSeconds() - recorder.startSeconds()) / static_cast<double>(columns.size());
-    for (std::size_t c = 0; c < columns.size(); ++c)
-    {
-        const EnvelopeRecorder::Column& column = columns[c];
-        if (column.used)
-            text += row({recorder.startSeconds() + width * (static_cast<double>(c) + 0.5), column.inputMin,
-                         column.inputMax, column.keyMin, column.keyMax, column.outputMin, column.outputMax,
-                         VAZiro::lin2dB(column.gainMin)});  // NaN stays NaN
-    }
-    return text;
-}
-
-std::string curveNumbers(const CurvePicture& picture)
-{
-    std::string text = header(picture, {}) + "input_db,steady_db,sine_db,ideal_db\n";
-    for (const CurvePoint& point : picture.points)
-        text += row({point.inputDb, point.steadyDb, point.sineDb, point.idealDb});
-    return text;
-}
-
 // plot.py beside the program (the build tree) or in share/kestrune of its installation.
 std::string plotScript()
 {
@@ -119,11 +88,32 @@ std::string lastLine(std::string text)
 
 }  // namespace
 
-RenderPicture describeRender(Effect& effect, const Renderer& renderer, std::string title)
+std::string renderData(const EnvelopeRecorder& envelopes, const RenderReport& report)
 {
-    RenderPicture picture{describeEffect(effect), renderer.keyedBySidechain(), renderer.gainMeasurement()};
-    picture.title = std::move(title);
-    return picture;
+    std::string text = header(report.picture, {{"keyed_by_sidechain", report.keyedBySidechain ? "1" : "0"},
+                                               {"gain", report.probed ? "probe" : "ratio"},
+                                               {"start_s", number(envelopes.startSeconds())},
+                                               {"end_s", number(envelopes.endSeconds())}}) +
+                       "time_s,input_min,input_max,key_min,key_max,output_min,output_max,gain_db\n";
+    const auto& columns = envelopes.columns();
+    const double width = (envelopes.endSeconds() - envelopes.startSeconds()) / static_cast<double>(columns.size());
+    for (std::size_t c = 0; c < columns.size(); ++c)
+    {
+        const EnvelopeRecorder::Column& column = columns[c];
+        if (column.used)
+            text += row({envelopes.startSeconds() + width * (static_cast<double>(c) + 0.5), column.inputMin,
+                         column.inputMax, column.keyMin, column.keyMax, column.outputMin, column.outputMax,
+                         VAZiro::lin2dB(column.gainMin)});  // NaN stays NaN
+    }
+    return text;
+}
+
+std::string curveData(const CurvePicture& curve)
+{
+    std::string text = header(curve, {}) + "input_db,steady_db,sine_db,ideal_db\n";
+    for (const CurvePoint& point : curve.points)
+        text += row({point.inputDb, point.steadyDb, point.sineDb, point.idealDb});
+    return text;
 }
 
 PlotFiles::PlotFiles(const std::string& file, const std::string& csv, const std::string& numbers)
@@ -133,17 +123,6 @@ PlotFiles::PlotFiles(const std::string& file, const std::string& csv, const std:
     std::ofstream out(m_csv.temporaryPath());
     if (!(out << numbers).flush())
         throw ToolError("cannot write " + m_csv.path());
-}
-
-PlotFiles::PlotFiles(const std::string& file, const std::string& csv, const EnvelopeRecorder& recorder,
-                     const RenderPicture& picture)
-    : PlotFiles(file, csv, renderNumbers(recorder, picture))
-{
-}
-
-PlotFiles::PlotFiles(const std::string& file, const std::string& csv, const CurvePicture& picture)
-    : PlotFiles(file, csv, curveNumbers(picture))
-{
 }
 
 void PlotFiles::commit()

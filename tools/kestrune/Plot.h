@@ -13,18 +13,12 @@
 namespace kestrune
 {
 
-// What the render picture says besides the envelopes.
-struct RenderPicture : PictureText
-{
-    bool keyedBySidechain = false;
-    GainMeasurement gain = GainMeasurement::None;
-};
-
-// The description of a finished render of effect by renderer.
-RenderPicture describeRender(Effect& effect, const Renderer& renderer, std::string title);
-
 // The extensions of the pictures plot.py draws, each in the format it names.
 constexpr const char* kPictureExtensions[] = {"png", "svg", "pdf"};
+
+// The numbers of a picture as plot.py reads them (see `kestrune plot --help` and `curve --help`).
+std::string renderData(const EnvelopeRecorder& envelopes, const RenderReport& report);
+std::string curveData(const CurvePicture& curve);
 
 // The files of one picture: the picture (PNG, SVG or PDF by its extension), when one is drawn,
 // and the CSV of its numbers, which is the user's --data file or else a temporary file beside the
@@ -33,15 +27,12 @@ constexpr const char* kPictureExtensions[] = {"png", "svg", "pdf"};
 class PlotFiles
 {
 public:
-    PlotFiles(const std::string& file, const std::string& csv, const EnvelopeRecorder& recorder,
-              const RenderPicture& picture);
-    PlotFiles(const std::string& file, const std::string& csv, const CurvePicture& picture);
+    PlotFiles(const std::string& file, const std::string& csv, const std::string& numbers);
 
     void commit();
 
 private:
     friend void drawPlots(const std::vector<const PlotFiles*>& plots, const std::string& size);
-    PlotFiles(const std::string& file, const std::string& csv, const std::string& numbers);
 
     std::unique_ptr<AtomicFile> m_picture;
     AtomicFile m_csv;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 
 namespace kestrune
 {
@@ -108,63 +109,65 @@ void SidechainFeed::read(float* left, float* right, std::size_t frames)
 
 // --- the render loop -----------------------------------------------------------------------------
 
-void Renderer::run(FrameSource& main, SidechainFeed* sidechain, AudioWriter* output,
-                   const std::vector<RenderObserver*>& observers)
+RenderReport render(Effect& effect, FrameSource& main, FrameSource* key, AudioWriter* output,
+                    const RenderSettings& settings, EnvelopeRecorder* envelopes)
 {
-    const std::size_t block = static_cast<std::size_t>(m_settings.blockSize);
+    const std::size_t block = static_cast<std::size_t>(settings.blockSize);
     const float sampleRate = static_cast<float>(main.sampleRate());
+    effect.apply(settings.parameters);
+    effect.resumeAt(sampleRate, settings.blockSize);
 
-    m_effect.apply(m_settings.parameters);
-    m_effect.resumeAt(sampleRate, m_settings.blockSize);
-    if (m_settings.measureGain)
-    {
-        const bool probeable = m_effect.hasKestruneParameters() && m_effect.hasSidechainInputs();
-        m_gainMeasurement = probeable ? GainMeasurement::Probe : GainMeasurement::Ratio;
-    }
+    RenderReport report;
     // What keys the compressor: for Kestrune its switch decides (with no sidechain file it then
     // hears the silence on inputs 3 and 4); another effect is assumed to listen to a sidechain given.
-    m_keyedBySidechain = m_effect.hasKestruneParameters()
-                             ? m_effect.engineering(VAZiro::kUseSidechain) != 0.0f
-                             : sidechain != nullptr;
-
-    std::unique_ptr<Effect> probe;
-    if (m_gainMeasurement == GainMeasurement::Probe)
+    report.keyedBySidechain =
+        effect.hasKestruneParameters() ? effect.engineering(VAZiro::kUseSidechain) != 0.0f : key != nullptr;
+    // The gain the effect applied is known, for the envelopes, in one of two ways:
+    // - a probe: a second instance with the same settings, 0 dB makeup and the sidechain switched on
+    //   is keyed by the same key (the sidechain, or the input itself) and processes a constant 1.0 on
+    //   the main inputs. Its output is the compressor's gain, sample by sample, exactly as applied.
+    //   Needs an effect with Kestrune's parameters and four inputs.
+    // - a ratio: output peak over input peak of each frame where the input is above -60 dBFS, an
+    //   estimate for any other effect (NaN elsewhere).
+    report.probed = envelopes != nullptr && effect.hasKestruneParameters() && effect.hasSidechainInputs();
+    std::optional<Effect> probe;
+    if (report.probed)
     {
-        probe = std::make_unique<Effect>(m_effect.module());
-        std::vector<ParameterSetting> probeSettings = m_settings.parameters;
+        probe.emplace(effect.module());
+        std::vector<ParameterSetting> probeSettings = settings.parameters;
         probeSettings.push_back({VAZiro::kUseSidechain, VAZiro::useSidechainToNormalised(true)});
         probeSettings.push_back({VAZiro::kMakeup, VAZiro::makeupToNormalised(0.0f)});
         probe->apply(probeSettings);
-        probe->resumeAt(sampleRate, m_settings.blockSize);
+        probe->resumeAt(sampleRate, settings.blockSize);
     }
+    std::optional<SidechainFeed> sidechain;
+    if (key != nullptr)
+        sidechain.emplace(*key, main.sampleRate());
 
     std::vector<float> inputLeft(block), inputRight(block), sideLeft(block), sideRight(block);
     std::vector<float> outputLeft(block), outputRight(block), gain(block), gainRight(block);
     std::vector<float> ones(block);
 
-    ProgressBar progress(m_settings.label, main.frames(), sampleRate, m_settings.quiet);
-    for (;;)
+    ProgressBar progress(settings.label, main.frames(), sampleRate, settings.quiet);
+    for (std::size_t frames; (frames = main.read(inputLeft.data(), inputRight.data(), block)) > 0;)
     {
-        const std::size_t frames = main.read(inputLeft.data(), inputRight.data(), block);
-        if (frames == 0)
-            break;
         const VstInt32 count = static_cast<VstInt32>(frames);
-        if (sidechain != nullptr)
+        if (sidechain)
         {
             sidechain->read(sideLeft.data(), sideRight.data(), frames);
-            if (m_effect.numInputs() == 3)  // a mono sidechain input hears both sides
+            if (effect.numInputs() == 3)  // a mono sidechain input hears both sides
                 for (std::size_t i = 0; i < frames; ++i)
                     sideLeft[i] = sideRight[i] = 0.5f * (sideLeft[i] + sideRight[i]);
         }
         else  // an effect may write into its inputs: fresh silence every block
             for (std::vector<float>* side : {&sideLeft, &sideRight})
                 std::fill(side->begin(), side->end(), 0.0f);
-        float* keyLeft = m_keyedBySidechain ? sideLeft.data() : inputLeft.data();
-        float* keyRight = m_keyedBySidechain ? sideRight.data() : inputRight.data();
+        float* keyLeft = report.keyedBySidechain ? sideLeft.data() : inputLeft.data();
+        float* keyRight = report.keyedBySidechain ? sideRight.data() : inputRight.data();
 
         float* inputs[4] = {inputLeft.data(), inputRight.data(), sideLeft.data(), sideRight.data()};
         float* outputs[2] = {outputLeft.data(), outputRight.data()};
-        m_effect.process(inputs, outputs, count);
+        effect.process(inputs, outputs, count);
 
         if (probe)
         {
@@ -173,7 +176,7 @@ void Renderer::run(FrameSource& main, SidechainFeed* sidechain, AudioWriter* out
             float* probeOutputs[2] = {gain.data(), gainRight.data()};
             probe->process(probeInputs, probeOutputs, count);
         }
-        else if (m_gainMeasurement == GainMeasurement::Ratio)
+        else if (envelopes != nullptr)
         {
             for (std::size_t i = 0; i < frames; ++i)
             {
@@ -185,13 +188,16 @@ void Renderer::run(FrameSource& main, SidechainFeed* sidechain, AudioWriter* out
 
         if (output != nullptr)
             output->writeStereo(outputLeft.data(), outputRight.data(), frames);
-        const RenderBlock view{inputLeft.data(),  inputRight.data(),  keyLeft, keyRight,
-                               outputLeft.data(), outputRight.data(),
-                               m_gainMeasurement == GainMeasurement::None ? nullptr : gain.data(), frames};
-        for (RenderObserver* observer : observers)
-            observer->observe(view);
+        const RenderBlock view{inputLeft.data(),  inputRight.data(),  keyLeft, keyRight, outputLeft.data(),
+                               outputRight.data(), envelopes != nullptr ? gain.data() : nullptr, frames};
+        report.levels.observe(view);
+        if (envelopes != nullptr)
+            envelopes->observe(view);
         progress.advance(static_cast<std::int64_t>(frames));
     }
+    if (envelopes != nullptr)
+        report.picture = describeEffect(effect);
+    return report;
 }
 
 }  // namespace kestrune

@@ -1,11 +1,12 @@
 // The render loop: frames from a source (and a sidechain) go through the effect block by block and
-// on to an audio file and to observers. Rendering is independent of the block size: the effect sees
-// the same frames in the same order whatever the blocks, and the sidechain is read and resampled
-// in chunks of its own.
+// on to an audio file, the level meter and the envelopes. Rendering is independent of the block
+// size: the effect sees the same frames in the same order whatever the blocks, and the sidechain is
+// read and resampled in chunks of its own.
 #pragma once
 
 #include "AudioFile.h"
 #include "Effect.h"
+#include "Measure.h"
 
 #include <samplerate.h>
 
@@ -13,7 +14,6 @@
 #include <exception>
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace kestrune
@@ -23,13 +23,12 @@ namespace kestrune
 class MemorySource : public FrameSource
 {
 public:
-    MemorySource(const std::vector<float>& left, const std::vector<float>& right, int sampleRate, int channels)
-        : m_left(left), m_right(right), m_sampleRate(sampleRate), m_channels(channels)
+    MemorySource(const std::vector<float>& left, const std::vector<float>& right, int sampleRate)
+        : m_left(left), m_right(right), m_sampleRate(sampleRate)
     {
     }
     int sampleRate() const override { return m_sampleRate; }
     std::int64_t frames() const override { return static_cast<std::int64_t>(m_left.size()); }
-    int channels() const override { return m_channels; }
     std::size_t read(float* left, float* right, std::size_t frames) override
     {
         const std::size_t count = std::min(frames, m_left.size() - m_position);
@@ -43,7 +42,6 @@ private:
     const std::vector<float>& m_left;
     const std::vector<float>& m_right;
     int m_sampleRate;
-    int m_channels;
     std::size_t m_position = 0;
 };
 
@@ -57,7 +55,6 @@ public:
     SidechainFeed(const SidechainFeed&) = delete;
     SidechainFeed& operator=(const SidechainFeed&) = delete;
 
-    bool resampled() const { return m_resampler != nullptr; }
     // Always delivers `frames` frames.
     void read(float* left, float* right, std::size_t frames);
 
@@ -78,70 +75,27 @@ private:
     bool m_ended = false;
 };
 
-// One block as the observers see it. The key is what the effect compared with its threshold:
-// the sidechain when sidechain-keyed, the input otherwise.
-struct RenderBlock
-{
-    const float* inputLeft;
-    const float* inputRight;
-    const float* keyLeft;
-    const float* keyRight;
-    const float* outputLeft;
-    const float* outputRight;
-    const float* gain;  // linear gain the effect applied, NaN where unknown; null when not measured
-    std::size_t frames;
-};
-
-class RenderObserver
-{
-public:
-    virtual ~RenderObserver() = default;
-    virtual void observe(const RenderBlock& block) = 0;
-};
-
-// How the gain the effect applied is known:
-// - Probe: a second instance with the same settings, 0 dB makeup and the sidechain switched on is
-//   keyed by the same key (the sidechain, or the input itself) and processes a constant 1.0 on the
-//   main inputs. Its output is the compressor's gain, sample by sample, exactly as applied. Needs
-//   an effect with Kestrune's parameters and four inputs.
-// - Ratio: output peak over input peak of each frame where the input is above -60 dBFS, an
-//   estimate for any other effect (NaN elsewhere).
-enum class GainMeasurement
-{
-    None,
-    Probe,
-    Ratio
-};
-
 struct RenderSettings
 {
     std::vector<ParameterSetting> parameters;
     VstInt32 blockSize = 512;  // at least 1
-    bool measureGain = false;
     bool quiet = false;
-    std::string label = "render";  // shown by the progress bar
+    std::string label;  // shown by the progress bar
 };
 
-class Renderer
+// What a render measured besides its audio.
+struct RenderReport
 {
-public:
-    Renderer(Effect& effect, RenderSettings settings) : m_effect(effect), m_settings(std::move(settings)) {}
-
-    // After run(): how the gain was measured, and whether the sidechain inputs keyed the compressor
-    // rather than the main input.
-    GainMeasurement gainMeasurement() const { return m_gainMeasurement; }
-    bool keyedBySidechain() const { return m_keyedBySidechain; }
-
-    // Applies the parameters, starts the effect at the main source's rate and renders all of it.
-    // sidechain and output may be null.
-    void run(FrameSource& main, SidechainFeed* sidechain, AudioWriter* output,
-             const std::vector<RenderObserver*>& observers);
-
-private:
-    Effect& m_effect;
-    RenderSettings m_settings;
-    GainMeasurement m_gainMeasurement = GainMeasurement::None;
-    bool m_keyedBySidechain = false;
+    LevelMeter levels;
+    PictureText picture;            // with envelopes only; the title is the caller's
+    bool keyedBySidechain = false;  // the sidechain inputs keyed the compressor rather than the main input
+    bool probed = false;            // the gain was measured through a probe instance, not estimated
 };
+
+// Applies the settings, starts the effect at main's rate and renders all of main into output (when
+// given), keyed by key (when given; else the sidechain inputs hear silence). With envelopes, these
+// are recorded with the gain the effect applied.
+RenderReport render(Effect& effect, FrameSource& main, FrameSource* key, AudioWriter* output,
+                    const RenderSettings& settings, EnvelopeRecorder* envelopes);
 
 }  // namespace kestrune

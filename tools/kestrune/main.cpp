@@ -22,6 +22,7 @@
 #include <iomanip>
 #include <iostream>
 #include <memory>
+#include <optional>
 
 namespace kestrune
 {
@@ -221,11 +222,9 @@ void runRender(const Options& options)
     const std::vector<ParameterSetting> settings = resolveParameters(options.parameters, effect, sidechain != nullptr);
     adviseOnSettings(effect, settings, sidechain != nullptr, options.quiet);
 
-    std::unique_ptr<SidechainFeed> feed;
     if (sidechain)
     {
-        feed = std::make_unique<SidechainFeed>(*sidechain, input.sampleRate());
-        if (feed->resampled())
+        if (sidechain->sampleRate() != input.sampleRate())
             note(options.quiet, "resampling the sidechain from " + std::to_string(sidechain->sampleRate()) +
                                     " Hz to the input's " + std::to_string(input.sampleRate()) + " Hz");
         const double inputSeconds = input.frames() / rate;
@@ -235,21 +234,17 @@ void runRender(const Options& options)
                                     seconds(inputSeconds) + ": the rest is keyed by silence");
     }
 
-    Renderer renderer(effect, {settings, options.blockSize, records, options.quiet, writesAudio ? "render" : "plot"});
-    EnvelopeRecorder recorder(first, end, input.sampleRate());
-    std::vector<RenderObserver*> observers;
-    if (records)
-        observers.push_back(&recorder);
-    renderer.run(input, feed.get(), writer.get(), observers);
-
-    std::unique_ptr<PlotFiles> plot;
+    EnvelopeRecorder envelopes(first, end, input.sampleRate());
+    RenderReport report = render(effect, input, sidechain.get(), writer.get(),
+                                 {settings, options.blockSize, options.quiet, writesAudio ? "render" : "plot"},
+                                 records ? &envelopes : nullptr);
+    std::optional<PlotFiles> plot;
     if (records)
     {
-        const std::string title = effect.name() + ": " + fileName(options.input) +
-                                  (sidechain ? " keyed by " + fileName(options.sidechain) : std::string());
-        plot = std::make_unique<PlotFiles>(options.picture, options.data, recorder,
-                                           describeRender(effect, renderer, title));
-        drawPlots({plot.get()}, options.size);
+        report.picture.title = effect.name() + ": " + fileName(options.input) +
+                               (sidechain ? " keyed by " + fileName(options.sidechain) : std::string());
+        plot.emplace(options.picture, options.data, renderData(envelopes, report));
+        drawPlots({&*plot}, options.size);
     }
 
     if (writer)
@@ -272,7 +267,7 @@ void runCurve(const Options& options)
     adviseOnSettings(effect, settings, true, options.quiet);
     CurvePicture curve = measureTransferCurve(effect, settings, options.quiet);
     curve.title = "Static transfer curve of " + effect.name();
-    PlotFiles plot(options.picture, options.data, curve);
+    PlotFiles plot(options.picture, options.data, curveData(curve));
     drawPlots({&plot}, options.size);
     plot.commit();
 }
