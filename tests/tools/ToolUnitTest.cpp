@@ -6,7 +6,6 @@
 #include "Demo.h"
 #include "Effect.h"
 #include "Plot.h"
-#include "Measure.h"
 #include "Progress.h"
 #include "Render.h"
 #include "Subprocess.h"

@@ -3,7 +3,6 @@
 #pragma once
 
 #include "AtomicFile.h"
-#include "Measure.h"
 #include "Render.h"
 
 #include <memory>

@@ -1,16 +1,18 @@
-// The render loop: frames from a source (and a sidechain) go through the effect block by block and
-// on to an audio file, the level meter and the envelopes. Rendering is independent of the block
-// size: the effect sees the same frames in the same order whatever the blocks, and the sidechain is
-// read and resampled in chunks of its own.
+// Driving the effect: the render loop, with the levels and the peak envelopes it measures, the
+// static transfer curve and the settings in words. Rendering is independent of the block size: the
+// effect sees the same frames in the same order whatever the blocks, and the sidechain is read and
+// resampled in chunks of its own.
 #pragma once
 
 #include "AudioFile.h"
 #include "Effect.h"
-#include "Measure.h"
+#include "KestruneParameters.h"
 
 #include <samplerate.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <exception>
 #include <memory>
 #include <string>
@@ -75,6 +77,100 @@ private:
     bool m_ended = false;
 };
 
+// One block of a render. The key is what the effect compared with its threshold: the sidechain
+// when sidechain-keyed, the input otherwise.
+struct RenderBlock
+{
+    const float* inputLeft;
+    const float* inputRight;
+    const float* keyLeft;
+    const float* keyRight;
+    const float* outputLeft;
+    const float* outputRight;
+    const float* gain;  // linear gain the effect applied, NaN where unknown; null when not measured
+    std::size_t frames;
+};
+
+// RMS and peak level of the samples added so far; -inf dB before any sample or for silence.
+class Level
+{
+public:
+    void add(float sample)
+    {
+        m_squares += static_cast<double>(sample) * sample;
+        m_peak = std::max(m_peak, static_cast<double>(std::fabs(sample)));
+        ++m_count;
+    }
+    double rmsDb() const
+    {
+        return VAZiro::lin2dB(std::sqrt(m_squares / static_cast<double>(std::max<std::int64_t>(m_count, 1))));
+    }
+    double peakDb() const { return VAZiro::lin2dB(m_peak); }
+
+private:
+    double m_squares = 0.0;
+    double m_peak = 0.0;
+    std::int64_t m_count = 0;
+};
+
+// Levels of input and output over both channels, and the largest gain reduction.
+class LevelMeter
+{
+public:
+    void observe(const RenderBlock& block);
+
+    const Level& input() const { return m_input; }
+    const Level& output() const { return m_output; }
+    // Largest reduction as a positive number of dB; 0 when no gain was measured.
+    double maxGainReductionDb() const { return m_minimumGain >= 1.0 ? 0.0 : -VAZiro::lin2dB(m_minimumGain); }
+
+private:
+    Level m_input;
+    Level m_output;
+    double m_minimumGain = 1.0;
+};
+
+// Peak envelopes per pixel column of input, key and output (minimum and maximum over both
+// channels) and the smallest gain in each column, for the frames from first up to end.
+class EnvelopeRecorder
+{
+public:
+    static constexpr int kColumns = 1600;
+
+    EnvelopeRecorder(std::int64_t first, std::int64_t end, int sampleRate);
+    void observe(const RenderBlock& block);
+
+    struct Column
+    {
+        float inputMin, inputMax, keyMin, keyMax, outputMin, outputMax;
+        float gainMin;  // linear; NaN when no gain is known in the column
+        bool used;
+    };
+    const std::vector<Column>& columns() const { return m_columns; }
+    double startSeconds() const { return static_cast<double>(m_first) / m_sampleRate; }
+    double endSeconds() const { return static_cast<double>(m_end) / m_sampleRate; }
+
+private:
+    std::int64_t m_first;
+    std::int64_t m_end;
+    int m_sampleRate;
+    std::int64_t m_position = 0;
+    std::vector<Column> m_columns;
+};
+
+// What a picture says besides its numbers.
+struct PictureText
+{
+    std::string title;
+    std::string settings;  // one line describing the parameters
+    bool hasThreshold = false;
+    double thresholdDb = 0.0;
+};
+
+// The settings of effect in one line ("attack 10 ms, ..." for Kestrune's parameters, every
+// parameter's name and display text for another effect) and its threshold when it has one.
+PictureText describeEffect(Effect& effect);
+
 struct RenderSettings
 {
     std::vector<ParameterSetting> parameters;
@@ -97,5 +193,23 @@ struct RenderReport
 // are recorded with the gain the effect applied.
 RenderReport render(Effect& effect, FrameSource& main, FrameSource* key, AudioWriter* output,
                     const RenderSettings& settings, EnvelopeRecorder* envelopes);
+
+struct CurvePoint
+{
+    double inputDb;
+    double steadyDb;  // output level for a square wave (constant magnitude: a steady key)
+    double sineDb;    // output peak level for a 1 kHz sine
+    double idealDb;   // the hard-knee line; NaN for effects without Kestrune's parameters
+};
+
+struct CurvePicture : PictureText
+{
+    std::vector<CurvePoint> points;
+};
+
+// Measures the static transfer curve from -80 to 0 dBFS in 1 dB steps, self-keyed, at 48 kHz: for
+// each level the effect starts from rest, runs until its envelope has settled and the output peak
+// of the last stretch is taken.
+CurvePicture measureTransferCurve(Effect& effect, const std::vector<ParameterSetting>& settings, bool quiet);
 
 }  // namespace kestrune
