@@ -1,6 +1,5 @@
 #include "Effect.h"
 
-#include "KestruneParameters.h"
 #include "ToolError.h"
 
 #include "AEffectX.h"
@@ -73,24 +72,6 @@ std::string Effect::name()
 {
     const std::string own = queryText(effGetEffectName);
     return own.empty() ? std::filesystem::path(m_module->path()).filename().string() : own;
-}
-
-void Effect::apply(const std::vector<ParameterSetting>& settings)
-{
-    for (const ParameterSetting& setting : settings)
-        setParameter(setting.index, setting.value);
-}
-
-float Effect::engineering(int tableIndex) const
-{
-    return VAZiro::engineeringFromNormalised(tableIndex, getParameter(tableIndex));
-}
-
-void Effect::resumeAt(float sampleRate, VstInt32 blockSize)
-{
-    setSampleRate(sampleRate);
-    setBlockSize(blockSize);
-    resume();
 }
 
 }  // namespace kestrune

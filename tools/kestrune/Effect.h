@@ -2,6 +2,7 @@
 // layout kestrune can feed and configured by parameter settings.
 #pragma once
 
+#include "KestruneParameters.h"
 #include "VstHost.h"
 
 #include <memory>
@@ -38,11 +39,20 @@ public:
     bool hasSidechainInputs() const { return numInputs() > 2; }
     // The first six parameters carry Kestrune's names, so its table of mappings applies to them.
     bool hasKestruneParameters() const { return m_kestruneParameters; }
-    void apply(const std::vector<ParameterSetting>& settings);
+    void apply(const std::vector<ParameterSetting>& settings)
+    {
+        for (const ParameterSetting& setting : settings)
+            setParameter(setting.index, setting.value);
+    }
     // Engineering value of a table parameter as currently set; needs hasKestruneParameters().
-    float engineering(int tableIndex) const;
+    float engineering(int index) const { return VAZiro::engineeringFromNormalised(index, getParameter(index)); }
     // Sets the rate and block size and resumes (the instance is open already).
-    void resumeAt(float sampleRate, VstInt32 blockSize);
+    void resumeAt(float sampleRate, VstInt32 blockSize)
+    {
+        setSampleRate(sampleRate);
+        setBlockSize(blockSize);
+        resume();
+    }
 
 private:
     std::shared_ptr<khost::PluginModule> m_module;

@@ -72,20 +72,6 @@ std::string plotScript()
                     candidates[1].string());
 }
 
-std::vector<std::string> interpreters()
-{
-    const char* chosen = std::getenv("KESTRUNE_PYTHON");
-    if (chosen != nullptr && *chosen != 0)
-        return {chosen};
-    return {"python3", "/usr/bin/python3"};
-}
-
-std::string lastLine(std::string text)
-{
-    text.erase(text.find_last_not_of('\n') + 1);
-    return text.substr(text.rfind('\n') + 1);
-}
-
 }  // namespace
 
 std::string renderData(const EnvelopeRecorder& envelopes, const RenderReport& report)
@@ -146,7 +132,9 @@ void drawPlots(const std::vector<const PlotFiles*>& plots, const std::string& si
     }
     if (words.size() == options)
         return;
-    const std::vector<std::string> pythons = interpreters();
+    std::vector<std::string> pythons = {"python3", "/usr/bin/python3"};
+    if (const char* chosen = std::getenv("KESTRUNE_PYTHON"); chosen != nullptr && *chosen != 0)
+        pythons = {chosen};
     std::string lacking;
     for (const std::string& python : pythons)
     {
@@ -158,7 +146,9 @@ void drawPlots(const std::vector<const PlotFiles*>& plots, const std::string& si
                 return;
             if (script.exitCode != kMissingMatplotlib)
             {
-                const std::string reason = lastLine(script.err);
+                std::string reason = script.err;  // its last line
+                reason.erase(reason.find_last_not_of('\n') + 1);
+                reason.erase(0, reason.rfind('\n') + 1);
                 throw ToolError("plotting failed: " + (reason.empty() ? python + " ended abnormally" : reason));
             }
             lacking += (lacking.empty() ? "" : " or ") + python;

@@ -62,6 +62,43 @@ double settledPeakDb(Effect& effect, float amplitude, bool square, double second
     return lin2dB(peak);
 }
 
+// The settings of effect in one line ("attack 10 ms, ..." for Kestrune's parameters, every
+// parameter's name and display text for another effect) and its threshold when it has one.
+PictureText describeEffect(Effect& effect)
+{
+    PictureText picture;
+    for (VstInt32 index = 0; index < effect.numParameters(); ++index)
+    {
+        std::string words;
+        if (effect.hasKestruneParameters() && index < VAZiro::kNumParameters)
+        {
+            // The switch shows in the picture as what keyed the compressor.
+            const VAZiro::KestruneParameterInfo& info = VAZiro::kParameterInfo[index];
+            if (info.kind == VAZiro::ParameterKind::Number)
+                words = info.symbol + (" " + formatValue(effect.engineering(index))) +
+                        (*info.unit != 0 ? std::string(" ") + info.unit : std::string());
+        }
+        else
+        {
+            // Effects pad their texts with blanks.
+            for (std::string text : {effect.parameterName(index), effect.parameterDisplay(index),
+                                     effect.parameterLabel(index)})
+            {
+                text.erase(text.find_last_not_of(' ') + 1);
+                text.erase(0, text.find_first_not_of(' '));
+                if (!text.empty())
+                    words += (words.empty() ? "" : " ") + text;
+            }
+        }
+        if (!words.empty())
+            picture.settings += (picture.settings.empty() ? "" : ", ") + words;
+    }
+    picture.hasThreshold = effect.hasKestruneParameters();
+    if (picture.hasThreshold)
+        picture.thresholdDb = effect.engineering(VAZiro::kThreshold);
+    return picture;
+}
+
 }  // namespace
 
 // --- the sidechain -------------------------------------------------------------------------------
@@ -286,42 +323,7 @@ RenderReport render(Effect& effect, FrameSource& main, FrameSource* key, AudioWr
     return report;
 }
 
-// --- the settings and the transfer curve ---------------------------------------------------------
-
-PictureText describeEffect(Effect& effect)
-{
-    PictureText picture;
-    for (VstInt32 index = 0; index < effect.numParameters(); ++index)
-    {
-        std::string words;
-        if (effect.hasKestruneParameters() && index < VAZiro::kNumParameters)
-        {
-            // The switch shows in the picture as what keyed the compressor.
-            const VAZiro::KestruneParameterInfo& info = VAZiro::kParameterInfo[index];
-            if (info.kind == VAZiro::ParameterKind::Number)
-                words = info.symbol + (" " + formatValue(effect.engineering(index))) +
-                        (*info.unit != 0 ? std::string(" ") + info.unit : std::string());
-        }
-        else
-        {
-            // Effects pad their texts with blanks.
-            for (std::string text : {effect.parameterName(index), effect.parameterDisplay(index),
-                                     effect.parameterLabel(index)})
-            {
-                text.erase(text.find_last_not_of(' ') + 1);
-                text.erase(0, text.find_first_not_of(' '));
-                if (!text.empty())
-                    words += (words.empty() ? "" : " ") + text;
-            }
-        }
-        if (!words.empty())
-            picture.settings += (picture.settings.empty() ? "" : ", ") + words;
-    }
-    picture.hasThreshold = effect.hasKestruneParameters();
-    if (picture.hasThreshold)
-        picture.thresholdDb = effect.engineering(VAZiro::kThreshold);
-    return picture;
-}
+// --- the transfer curve --------------------------------------------------------------------------
 
 CurvePicture measureTransferCurve(Effect& effect, const std::vector<ParameterSetting>& settings, bool quiet)
 {

@@ -167,10 +167,6 @@ struct PictureText
     double thresholdDb = 0.0;
 };
 
-// The settings of effect in one line ("attack 10 ms, ..." for Kestrune's parameters, every
-// parameter's name and display text for another effect) and its threshold when it has one.
-PictureText describeEffect(Effect& effect);
-
 struct RenderSettings
 {
     std::vector<ParameterSetting> parameters;
