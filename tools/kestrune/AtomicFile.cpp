@@ -69,7 +69,6 @@ std::string displayName(const std::string& path, bool output)
 
 AtomicFile::AtomicFile(const std::string& path) : m_path(path), m_stream(path == "-" || isDeviceOrPipe(path))
 {
-    // A link is followed, so that the file it names receives the audio and the link stays a link.
     std::error_code error;
     std::filesystem::path target(path);
     if (std::filesystem::is_symlink(target, error) && std::filesystem::exists(target, error))

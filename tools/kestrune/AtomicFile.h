@@ -14,7 +14,8 @@ class AtomicFile
 public:
     // "-" stands for standard output, and a device or a named pipe is written into rather than
     // replaced: the temporary file is then made in the temporary folder, and commit() copies it
-    // there. A symbolic link's target is replaced, not the link. Throws ToolError when the folder does not exist or cannot be written.
+    // there. A symbolic link's target is replaced, not the link. Throws ToolError when the folder
+    // does not exist or cannot be written.
     explicit AtomicFile(const std::string& path);
     ~AtomicFile();
 
@@ -23,7 +24,7 @@ public:
 
     const std::string& path() const { return m_path; }
     const std::string& temporaryPath() const { return m_temporaryPath; }
-    int descriptor() const { return m_descriptor; }                       // open for reading and writing
+    int descriptor() const { return m_descriptor; }  // open for reading and writing
 
     // Gives the file the permissions a newly created file gets (0666 less the umask) and renames it
     // to path(), or copies it to standard output, the device or the pipe. Throws ToolError when

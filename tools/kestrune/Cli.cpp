@@ -68,26 +68,6 @@ const CLI::Validator kFileName(
     [](std::string& text) { return text.empty() ? std::string("give a file name, not an empty text") : std::string(); },
     "", "file name");
 
-// Ranges in words; the parser's own would print the largest double in full.
-const CLI::Validator kStartTime(
-    [](std::string& text) {
-        return std::strtod(text.c_str(), nullptr) >= 0.0 ? std::string() : "give 0 or more seconds, not " + text;
-    },
-    "", "start time");
-const CLI::Validator kEndTime(
-    [](std::string& text) {
-        return std::strtod(text.c_str(), nullptr) > 0.0 ? std::string() : "give more than 0 seconds, not " + text;
-    },
-    "", "end time");
-const CLI::Validator kFrames(
-    [](std::string& text) {
-        char* end = nullptr;
-        const long frames = std::strtol(text.c_str(), &end, 10);
-        return *end == 0 && frames >= 1 && frames <= 65536 ? std::string()
-                                                           : "give a whole number of frames, 1..65536, not " + text;
-    },
-    "", "frames");
-
 // " (did you mean NAME?)" for the name nearest to word, within two edits; "" when none is.
 std::string didYouMean(const std::string& word, const std::vector<std::string>& names)
 {
@@ -190,19 +170,29 @@ void addRenderOptions(CLI::App& command, Options& options, std::vector<std::stri
         ->type_name("FILE")
         ->check(kFileName);
     addParameterOptions(command, options, assignments);
+    // Ranges in words; the parser's own would print the largest double in full.
     command.add_option("--block", options.blockSize,
                        "frames per processing block, 1..65536 (default 512); the output does not depend on it")
         ->type_name("N")
         ->check(kNumber)
-        ->check(kFrames);
+        ->check([](const std::string& text) {
+            char* end = nullptr;
+            const long frames = std::strtol(text.c_str(), &end, 10);
+            return *end == 0 && frames >= 1 && frames <= 65536 ? std::string()
+                                                               : "give a whole number of frames, 1..65536, not " + text;
+        });
     command.add_option("--start", options.start, "draw from this time on (the render still starts at 0)")
         ->type_name("SECONDS")
         ->check(kNumber)
-        ->check(kStartTime);
+        ->check([](const std::string& text) {
+            return std::strtod(text.c_str(), nullptr) >= 0.0 ? std::string() : "give 0 or more seconds, not " + text;
+        });
     command.add_option("--end", options.end, "draw up to this time (default: the end)")
         ->type_name("SECONDS")
         ->check(kNumber)
-        ->check(kEndTime);
+        ->check([](const std::string& text) {
+            return std::strtod(text.c_str(), nullptr) > 0.0 ? std::string() : "give more than 0 seconds, not " + text;
+        });
     addPictureOptions(command, options);
     addCommonOptions(command, options);
 }
@@ -358,8 +348,7 @@ std::optional<Options> parseCommandLine(int argc, char** argv)
 
     CLI::App& command = *app.get_subcommands().front();
     const std::vector<std::string> extras = command.remaining();
-    const auto unknownOption = std::find_if(extras.begin(), extras.end(),
-                                            [](const std::string& word) { return word.size() > 1 && word[0] == '-'; });
+    const auto unknownOption = std::find_if(extras.begin(), extras.end(), isOption);
     if (unknownOption != extras.end())
     {
         std::vector<std::string> names;

@@ -249,7 +249,7 @@ void runDemo(const Options& options)
     const auto inFolder = [&folder](const std::string& name) { return (folder / name).string(); };
 
     // Every file is written to a temporary name first and put in place only when all succeeded. A
-    // deque keeps them in place as it grows.
+    // deque keeps the writers in place as it grows.
     std::deque<AudioWriter> writers;
     const auto newWav = [&](const std::string& name, int channels) {
         return &writers.emplace_back(inFolder(name), SF_FORMAT_WAV | SF_FORMAT_FLOAT, channels, kDemoSampleRate);
@@ -259,7 +259,7 @@ void runDemo(const Options& options)
     newWav("kick.wav", 1)->writeStereo(signals.kick.data(), signals.kick.data(), signals.kick.size());
 
     const std::shared_ptr<khost::PluginModule> module = loadModule(options.plugin);
-    std::deque<PlotFiles> plots;
+    Pictures pictures;
     std::string renderRows;
     Level mainLevel, kickLevel;
     for (const float sample : signals.kick)
@@ -277,7 +277,7 @@ void runDemo(const Options& options)
                                      settings, &envelopes);
         mainLevel = report.levels.input();
         report.picture.title = std::string("Kestrune demo: music.wav ") + demo.keyedBy;
-        plots.emplace_back(inFolder(name + ".png"), "", renderData(envelopes, report));
+        pictures.add(inFolder(name + ".png"), "", renderData(envelopes, report));
         char reduction[32];
         std::snprintf(reduction, sizeof reduction, "%.1f dB", report.levels.maxGainReductionDb());
         renderRows += row(name + ".wav", demo.keyedBy, report.levels.output(), reduction) + "    " +
@@ -288,8 +288,8 @@ void runDemo(const Options& options)
     CurvePicture curve =
         measureTransferCurve(curveEffect, resolveParameters(kRenders[0].parameters, curveEffect, false), options.quiet);
     curve.title = "Static transfer curve of " + curveEffect.name() + " with the self-keyed demo settings";
-    plots.emplace_back(inFolder("curve.png"), "", curveData(curve));
-    drawPlots({&plots[0], &plots[1], &plots[2]});
+    pictures.add(inFolder("curve.png"), "", curveData(curve));
+    pictures.draw();
 
     char heading[256];
     std::snprintf(heading, sizeof heading, "Kestrune demo: %.0f s at %d Hz, synthesised by kestrune %s\n", kDemoSeconds,
@@ -309,8 +309,7 @@ void runDemo(const Options& options)
         throw ToolError("cannot write " + summaryFile.path());
     for (AudioWriter& writer : writers)
         writer.commit();
-    for (PlotFiles& plot : plots)
-        plot.commit();
+    pictures.commit();
     summaryFile.commit();
     std::cout << summary << "Written to " << folder.string() << "/\n";
 }

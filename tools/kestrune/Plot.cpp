@@ -102,36 +102,33 @@ std::string curveData(const CurvePicture& curve)
     return text;
 }
 
-PlotFiles::PlotFiles(const std::string& file, const std::string& csv, const std::string& numbers)
-    : m_picture(file.empty() ? nullptr : std::make_unique<AtomicFile>(file)),
-      m_csv(csv.empty() ? file + ".csv" : csv), m_keepCsv(!csv.empty())
+void Pictures::add(const std::string& picture, const std::string& csv, const std::string& numbers)
 {
-    std::ofstream out(m_csv.temporaryPath());
+    if (!picture.empty())
+        m_files.push_back(std::make_unique<AtomicFile>(picture));
+    auto data = std::make_unique<AtomicFile>(csv.empty() ? picture + ".csv" : csv);
+    std::ofstream out(data->temporaryPath());
     if (!(out << numbers).flush())
-        throw ToolError("cannot write " + m_csv.path());
+        throw ToolError("cannot write " + data->path());
+    if (!picture.empty())
+        m_scriptArguments.insert(m_scriptArguments.end(), {data->temporaryPath(), m_files.back()->temporaryPath()});
+    (csv.empty() ? m_scratch : m_files).push_back(std::move(data));
 }
 
-void PlotFiles::commit()
+void Pictures::commit()
 {
-    if (m_picture)
-        m_picture->commit();
-    if (m_keepCsv)
-        m_csv.commit();
+    for (const std::unique_ptr<AtomicFile>& file : m_files)
+        file->commit();
 }
 
-void drawPlots(const std::vector<const PlotFiles*>& plots, const std::string& size)
+void Pictures::draw(const std::string& size) const
 {
     std::vector<std::string> words = {"", plotScript()};
+    if (m_scriptArguments.empty())
+        return;
     if (!size.empty())
         words.insert(words.end(), {"--size", size});
-    const std::size_t options = words.size();
-    for (const PlotFiles* plot : plots)
-    {
-        if (plot->m_picture)
-            words.insert(words.end(), {plot->m_csv.temporaryPath(), plot->m_picture->temporaryPath()});
-    }
-    if (words.size() == options)
-        return;
+    words.insert(words.end(), m_scriptArguments.begin(), m_scriptArguments.end());
     std::vector<std::string> pythons = {"python3", "/usr/bin/python3"};
     if (const char* chosen = std::getenv("KESTRUNE_PYTHON"); chosen != nullptr && *chosen != 0)
         pythons = {chosen};

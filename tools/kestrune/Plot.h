@@ -19,29 +19,25 @@ constexpr const char* kPictureExtensions[] = {"png", "svg", "pdf"};
 std::string renderData(const EnvelopeRecorder& envelopes, const RenderReport& report);
 std::string curveData(const CurvePicture& curve);
 
-// The files of one picture: the picture (PNG, SVG or PDF by its extension), when one is drawn,
-// and the CSV of its numbers, which is the user's --data file or else a temporary file beside the
-// picture that is never put in place. The numbers are written at once; commit() puts the files in
-// place.
-class PlotFiles
+// Pictures (PNG, SVG or PDF by their extension) and the CSV files of their numbers, each the
+// user's --data file or else a temporary file beside its picture that is never put in place.
+class Pictures
 {
 public:
-    PlotFiles(const std::string& file, const std::string& csv, const std::string& numbers);
-
+    // Writes the numbers at once; picture or csv may be empty.
+    void add(const std::string& picture, const std::string& csv, const std::string& numbers);
+    // Draws every picture with one run of plot.py, started by the Python that KESTRUNE_PYTHON names,
+    // else the first of python3 on PATH and /usr/bin/python3 that has matplotlib; size is
+    // "WIDTHxHEIGHT" in pixels, or empty for the script's own. Throws ToolError with the script's
+    // last message when the drawing fails.
+    void draw(const std::string& size = {}) const;
+    // Puts the pictures and the --data files in place.
     void commit();
 
 private:
-    friend void drawPlots(const std::vector<const PlotFiles*>& plots, const std::string& size);
-
-    std::unique_ptr<AtomicFile> m_picture;
-    AtomicFile m_csv;
-    bool m_keepCsv;
+    std::vector<std::unique_ptr<AtomicFile>> m_files;    // in place on commit()
+    std::vector<std::unique_ptr<AtomicFile>> m_scratch;  // the CSV files nobody asked for
+    std::vector<std::string> m_scriptArguments;          // CSV and picture, pair by pair
 };
-
-// Draws every plot that has a picture with one run of plot.py, started by the Python that
-// KESTRUNE_PYTHON names, else the first of python3 on PATH and /usr/bin/python3 that has
-// matplotlib; size is "WIDTHxHEIGHT" in pixels, or empty for the script's own. Throws ToolError
-// with the script's last message when the drawing fails.
-void drawPlots(const std::vector<const PlotFiles*>& plots, const std::string& size = {});
 
 }  // namespace kestrune

@@ -245,13 +245,8 @@ RenderReport render(Effect& effect, FrameSource& main, FrameSource* key, AudioWr
     // hears the silence on inputs 3 and 4); another effect is assumed to listen to a sidechain given.
     report.keyedBySidechain =
         effect.hasKestruneParameters() ? effect.engineering(VAZiro::kUseSidechain) != 0.0f : key != nullptr;
-    // The gain the effect applied is known, for the envelopes, in one of two ways:
-    // - a probe: a second instance with the same settings, 0 dB makeup and the sidechain switched on
-    //   is keyed by the same key (the sidechain, or the input itself) and processes a constant 1.0 on
-    //   the main inputs. Its output is the compressor's gain, sample by sample, exactly as applied.
-    //   Needs an effect with Kestrune's parameters and four inputs.
-    // - a ratio: output peak over input peak of each frame where the input is above -60 dBFS, an
-    //   estimate for any other effect (NaN elsewhere).
+    // The gain the effect applied, for the envelopes: measured through a probe instance, or estimated
+    // from the peaks where that cannot be (see `kestrune plot --help`).
     report.probed = envelopes != nullptr && effect.hasKestruneParameters() && effect.hasSidechainInputs();
     std::optional<Effect> probe;
     if (report.probed)

@@ -7,12 +7,8 @@
 namespace kestrune
 {
 
-enum ExitCode : int
-{
-    kExitSuccess = 0,
-    kExitFailure = 1,  // files, formats, channel counts, the plug-in: the world is not as expected
-    kExitUsage = 2,    // the command line itself is wrong
-};
+constexpr int kExitFailure = 1;  // files, formats, channel counts, the plug-in: the world is not as expected
+constexpr int kExitUsage = 2;    // the command line itself is wrong
 
 struct ToolError : std::runtime_error
 {

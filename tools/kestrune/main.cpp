@@ -22,7 +22,6 @@
 #include <iomanip>
 #include <iostream>
 #include <memory>
-#include <optional>
 
 namespace kestrune
 {
@@ -238,13 +237,13 @@ void runRender(const Options& options)
     RenderReport report = render(effect, input, sidechain.get(), writer.get(),
                                  {settings, options.blockSize, options.quiet, writesAudio ? "render" : "plot"},
                                  records ? &envelopes : nullptr);
-    std::optional<PlotFiles> plot;
+    Pictures pictures;
     if (records)
     {
         report.picture.title = effect.name() + ": " + fileName(options.input) +
                                (sidechain ? " keyed by " + fileName(options.sidechain) : std::string());
-        plot.emplace(options.picture, options.data, renderData(envelopes, report));
-        drawPlots({&*plot}, options.size);
+        pictures.add(options.picture, options.data, renderData(envelopes, report));
+        pictures.draw(options.size);
     }
 
     if (writer)
@@ -254,8 +253,7 @@ void runRender(const Options& options)
             note(options.quiet, std::to_string(writer->clippedSamples()) + " samples beyond full scale were clipped " +
                                     "in " + displayName(options.output) + " (" + describeSampleFormat(format) + ")");
     }
-    if (plot)
-        plot->commit();
+    pictures.commit();
 }
 
 void runCurve(const Options& options)
@@ -267,16 +265,17 @@ void runCurve(const Options& options)
     adviseOnSettings(effect, settings, true, options.quiet);
     CurvePicture curve = measureTransferCurve(effect, settings, options.quiet);
     curve.title = "Static transfer curve of " + effect.name();
-    PlotFiles plot(options.picture, options.data, curveData(curve));
-    drawPlots({&plot}, options.size);
-    plot.commit();
+    Pictures pictures;
+    pictures.add(options.picture, options.data, curveData(curve));
+    pictures.draw(options.size);
+    pictures.commit();
 }
 
 int run(int argc, char** argv)
 {
     const std::optional<Options> options = parseCommandLine(argc, argv);
     if (!options)
-        return kExitSuccess;
+        return 0;
     if (options->command == "info")
         runInfo(*options);
     else if (options->command == "curve")
@@ -285,7 +284,7 @@ int run(int argc, char** argv)
         runDemo(*options);
     else
         runRender(*options);  // and plot, a render without audio output
-    return kExitSuccess;
+    return 0;
 }
 
 // Where to read more after a usage error: the help of the command that was given, if any.
