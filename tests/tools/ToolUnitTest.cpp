@@ -6,7 +6,6 @@
 #include "Demo.h"
 #include "Effect.h"
 #include "Plot.h"
-#include "Progress.h"
 #include "Render.h"
 #include "Subprocess.h"
 #include "ToolError.h"

@@ -208,4 +208,8 @@ struct CurvePicture : PictureText
 // of the last stretch is taken.
 CurvePicture measureTransferCurve(Effect& effect, const std::vector<ParameterSetting>& settings, bool quiet);
 
+// One line of the progress bar for a terminal `width` columns wide, e.g.
+// "render  [#######-------------]  35%  5.6 of 16.0 s". Never wider than width - 1.
+std::string formatProgressLine(const std::string& label, double seconds, double totalSeconds, int width);
+
 }  // namespace kestrune
