@@ -1,7 +1,7 @@
 // Signals that reach a running kestrune, sent for real: those its parent ignores stay ignored, and
 // every other one that ends it leaves no file behind, no temporary folder and no child program; a
 // partial file that only SIGKILL could leave is recognisable and swept away by the next run.
-#include "Subprocess.h"
+#include "Process.h"
 #include "ToolHarness.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "ToolHarness.h"
 
-#include "Subprocess.h"
+#include "Process.h"
 
 #include <pty.h>
 #include <unistd.h>

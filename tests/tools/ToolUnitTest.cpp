@@ -6,8 +6,8 @@
 #include "Demo.h"
 #include "Effect.h"
 #include "Plot.h"
+#include "Process.h"
 #include "Render.h"
-#include "Subprocess.h"
 #include "ToolError.h"
 
 #include <gtest/gtest.h>

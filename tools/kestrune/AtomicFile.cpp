@@ -1,6 +1,6 @@
 #include "AtomicFile.h"
 
-#include "Cleanup.h"
+#include "Process.h"
 #include "ToolError.h"
 
 #include <sys/stat.h>

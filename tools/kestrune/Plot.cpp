@@ -1,7 +1,7 @@
 #include "Plot.h"
 
 #include "KestruneParameters.h"
-#include "Subprocess.h"
+#include "Process.h"
 #include "ToolError.h"
 
 #include <algorithm>

@@ -2,11 +2,11 @@
 // its module through the host library, draws what it did, and synthesises a demonstration.
 #include "AtomicFile.h"
 #include "AudioFile.h"
-#include "Cleanup.h"
 #include "Cli.h"
 #include "Demo.h"
 #include "Effect.h"
 #include "Plot.h"
+#include "Process.h"
 #include "Render.h"
 #include "ToolError.h"
 

@@ -1,5 +1,6 @@
-// Another program run to its end: kestrune runs Python to draw, the tests run kestrune. Started
-// with posix_spawnp, stdin from /dev/null; a signal that ends kestrune stops it too (Cleanup.h).
+// This process and the programs it runs. Nothing is left behind when a signal ends a run: the
+// temporary files are removed and a child program (Python drawing a picture) is stopped and waited
+// for before the signal takes effect.
 #pragma once
 
 #include <sys/types.h>
@@ -10,6 +11,16 @@
 namespace kestrune
 {
 
+// Installs the handlers for every signal that ends a program by default, except those the parent
+// ignores (nohup, a script's background job): those stay ignored. Call once at start-up.
+void cleanUpOnSignals();
+
+// The handler reads path's characters: it must stay unchanged until it is unregistered.
+void registerTemporaryFile(const std::string& path);
+void unregisterTemporaryFile(const std::string& path);
+
+// Another program run to its end: kestrune runs Python to draw, the tests run kestrune. Started
+// with posix_spawnp, stdin from /dev/null.
 class Subprocess
 {
 public:

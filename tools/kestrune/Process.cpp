@@ -1,12 +1,11 @@
-#include "Subprocess.h"
-
-#include "Cleanup.h"
+#include "Process.h"
 
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -17,6 +16,80 @@ extern char** environ;
 
 namespace kestrune
 {
+
+namespace
+{
+
+// Every signal whose default action ends the program and that a handler can catch.
+constexpr int kFatalSignals[] = {SIGHUP,  SIGINT,  SIGQUIT, SIGILL,  SIGTRAP,   SIGABRT, SIGBUS,  SIGFPE,
+                                 SIGUSR1, SIGSEGV, SIGUSR2, SIGPIPE, SIGALRM,   SIGTERM, SIGXCPU, SIGXFSZ,
+                                 SIGVTALRM, SIGPROF, SIGPOLL, SIGPWR, SIGSYS};
+
+// The handler may only touch memory that exists for the whole run, through lock-free atomics, and
+// may only call async-signal-safe functions (kill, waitpid, unlink, sigaction, raise).
+std::atomic<const char*> g_temporaryPaths[16];
+std::atomic<pid_t> g_child{-1};
+static_assert(std::atomic<const char*>::is_always_lock_free && std::atomic<pid_t>::is_always_lock_free);
+struct sigaction g_previous[NSIG];
+
+extern "C" void cleanUpAndDie(int signalNumber)
+{
+    const pid_t child = g_child;
+    if (child > 0)
+    {
+        // SIGKILL: the child may ignore or catch anything else, and must not write after this.
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+    }
+    for (const auto& slot : g_temporaryPaths)
+    {
+        if (const char* path = slot)
+            ::unlink(path);
+    }
+    // The previous action is the default one, or a sanitizer's report of a crash.
+    ::sigaction(signalNumber, &g_previous[signalNumber], nullptr);
+    ::raise(signalNumber);
+}
+
+}  // namespace
+
+void registerTemporaryFile(const std::string& path)
+{
+    for (auto& slot : g_temporaryPaths)
+    {
+        const char* empty = nullptr;
+        if (slot.compare_exchange_strong(empty, path.c_str()))
+            return;
+    }
+    // All slots taken: the file is still removed by its owner, only not on a signal.
+}
+
+void unregisterTemporaryFile(const std::string& path)
+{
+    for (auto& slot : g_temporaryPaths)
+    {
+        const char* registered = path.c_str();
+        slot.compare_exchange_strong(registered, nullptr);
+    }
+}
+
+void cleanUpOnSignals()
+{
+    for (const int signalNumber : kFatalSignals)
+    {
+        struct sigaction current{};
+        ::sigaction(signalNumber, nullptr, &current);
+        if (current.sa_handler == SIG_IGN)
+            continue;
+        g_previous[signalNumber] = current;
+        struct sigaction action{};
+        action.sa_handler = cleanUpAndDie;
+        sigfillset(&action.sa_mask);  // one cleanup at a time; the re-raised signal waits for its end
+        ::sigaction(signalNumber, &action, nullptr);
+    }
+}
+
+// --- programs run to their end -------------------------------------------------------------------
 
 Subprocess::Subprocess(const std::vector<std::string>& words, int out, int err)
 {
@@ -46,7 +119,7 @@ Subprocess::Subprocess(const std::vector<std::string>& words, int out, int err)
     const int error = ::posix_spawnp(&m_pid, argv[0], &actions, &attributes, argv.data(), environ);
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
-    registerChild(error == 0 ? m_pid : -1);
+    g_child = error == 0 ? m_pid : -1;
     ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     if (error != 0)
     {
@@ -66,7 +139,7 @@ int Subprocess::wait()
     while (::waitid(P_PID, static_cast<id_t>(m_pid), &ended, WEXITED | WNOWAIT) < 0 && errno == EINTR)
     {
     }
-    registerChild(-1);
+    g_child = -1;
     ::waitpid(m_pid, &status, 0);
     m_pid = -1;
     m_exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
