@@ -213,7 +213,7 @@ AudioWriter::AudioWriter(const std::string& path, int format, int channels, int 
 
 void AudioWriter::fail(const std::string& reason) const
 {
-    throw ToolError("cannot write " + displayName(path()) + ": " + reason);
+    throw ToolError("cannot write " + displayName(m_file.path()) + ": " + reason);
 }
 
 void AudioWriter::writeStereo(const float* left, const float* right, std::size_t frames)
@@ -283,12 +283,9 @@ std::vector<std::string> sampleFormatNames()
 
 int sampleFormatFromName(const std::string& name)
 {
-    for (const SampleFormat& format : kSampleFormats)
-    {
-        if (name == format.name)
-            return format.subtype;
-    }
-    return 0;
+    const auto found = std::find_if(std::begin(kSampleFormats), std::end(kSampleFormats),
+                                    [&name](const SampleFormat& format) { return name == format.name; });
+    return found == std::end(kSampleFormats) ? 0 : found->subtype;
 }
 
 std::string describeSampleFormat(int subtype)

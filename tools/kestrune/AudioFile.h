@@ -59,7 +59,6 @@ public:
     // Completes the file and renames it over the destination.
     void commit();
 
-    const std::string& path() const { return m_file.path(); }
     // Samples beyond full scale that an integer format had to clip.
     std::int64_t clippedSamples() const { return m_clipped; }
 

@@ -223,7 +223,8 @@ std::optional<Options> parseCommandLine(int argc, char** argv)
     const auto commandWord = std::find_if_not(argv + 1, argv + argc, isOption);
     if (commandWord != argv + argc &&
         std::find(kCommandNames.begin(), kCommandNames.end(), *commandWord) == kCommandNames.end())
-        throw UsageError("unknown command '" + std::string(*commandWord) + "'" + didYouMean(*commandWord, kCommandNames));
+        throw UsageError("unknown command '" + std::string(*commandWord) + "'" +
+                         didYouMean(*commandWord, kCommandNames));
     for (char** word = argv + 1; word != commandWord; ++word)
     {
         const std::string option = std::string(*word).substr(0, std::string(*word).find('='));

@@ -215,10 +215,8 @@ const DemoRender kRenders[] = {
 
 std::string row(const std::string& file, const std::string& what, const Level& level, const std::string& reduction)
 {
-    char text[256];
-    std::snprintf(text, sizeof text, "%-21s %-28s %8.1f %9.1f  %s\n", file.c_str(), what.c_str(), level.rmsDb(),
-                  level.peakDb(), reduction.c_str());
-    return text;
+    return printed("%-21s %-28s %8.1f %9.1f  %s\n", file.c_str(), what.c_str(), level.rmsDb(), level.peakDb(),
+                   reduction.c_str());
 }
 
 }  // namespace
@@ -278,8 +276,7 @@ void runDemo(const Options& options)
         mainLevel = report.levels.input();
         report.picture.title = std::string("Kestrune demo: music.wav ") + demo.keyedBy;
         pictures.add(inFolder(name + ".png"), "", renderData(envelopes, report));
-        char reduction[32];
-        std::snprintf(reduction, sizeof reduction, "%.1f dB", report.levels.maxGainReductionDb());
+        const std::string reduction = printed("%.1f dB", report.levels.maxGainReductionDb());
         renderRows += row(name + ".wav", demo.keyedBy, report.levels.output(), reduction) + "    " +
                       report.picture.settings + "\n";
     }
@@ -291,16 +288,13 @@ void runDemo(const Options& options)
     pictures.add(inFolder("curve.png"), "", curveData(curve));
     pictures.draw();
 
-    char heading[256];
-    std::snprintf(heading, sizeof heading, "Kestrune demo: %.0f s at %d Hz, synthesised by kestrune %s\n", kDemoSeconds,
-                  kDemoSampleRate, KESTRUNE_VERSION);
-    std::string summary = heading;
+    std::string summary = printed("Kestrune demo: %.0f s at %d Hz, synthesised by kestrune %s\n", kDemoSeconds,
+                                  kDemoSampleRate, KESTRUNE_VERSION);
     summary += "Main signal: sustained bass and pad, Am F C G, one bar each, twice. Sidechain: a kick on every beat at "
                "120 BPM.\nEffect: " + curveEffect.name() + " (" + module->path() + ")\n"
                "Gain reduction is measured through a probe instance of the effect (see 'kestrune plot --help').\n\n";
-    std::snprintf(heading, sizeof heading, "%-21s %-28s %8s %9s  %s\n", "file", "", "RMS dBFS", "peak dBFS",
-                  "max gain reduction");
-    summary += heading + row("music.wav", "main signal (stereo)", mainLevel, "") +
+    summary += printed("%-21s %-28s %8s %9s  %s\n", "file", "", "RMS dBFS", "peak dBFS", "max gain reduction") +
+               row("music.wav", "main signal (stereo)", mainLevel, "") +
                row("kick.wav", "sidechain (mono)", kickLevel, "") + renderRows +
                "\nPictures: self-keyed.png, sidechain-keyed.png, curve.png\n";
 

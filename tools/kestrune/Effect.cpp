@@ -4,7 +4,6 @@
 
 #include "AEffectX.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
@@ -42,13 +41,6 @@ std::string defaultModulePath()
 }
 
 }  // namespace
-
-std::string formatValue(double value)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%g", value);
-    return text;
-}
 
 std::shared_ptr<khost::PluginModule> loadModule(const std::string& path)
 {

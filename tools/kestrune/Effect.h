@@ -5,6 +5,7 @@
 #include "KestruneParameters.h"
 #include "VstHost.h"
 
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -59,7 +60,19 @@ private:
     bool m_kestruneParameters = false;
 };
 
-// A number as kestrune prints parameter values and ranges: printf's %g.
-std::string formatValue(double value);
+// printf's formatting, into a string of at most 255 characters.
+template <typename... Values>
+std::string printed(const char* format, Values... values)
+{
+    char text[256];
+    std::snprintf(text, sizeof text, format, values...);
+    return text;
+}
+
+// A number as kestrune prints parameter values and ranges.
+inline std::string formatValue(double value)
+{
+    return printed("%g", value);
+}
 
 }  // namespace kestrune

@@ -24,11 +24,7 @@ constexpr int kMissingMatplotlib = 3;
 
 std::string number(double value)
 {
-    if (std::isnan(value))
-        return "nan";
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.7g", value);
-    return buffer;
+    return std::isnan(value) ? "nan" : printed("%.7g", value);
 }
 
 // One row of a CSV file.

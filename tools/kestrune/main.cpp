@@ -41,9 +41,7 @@ std::string fileName(const std::string& path)
 
 std::string seconds(double value)
 {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f s", value);
-    return text;
+    return printed("%.1f s", value);
 }
 
 // The picture by its extension, and the CSV beside it.
@@ -109,8 +107,7 @@ void runInfo(const Options& options)
     Effect effect(loadModule(options.plugin));
 
     const auto id = static_cast<std::uint32_t>(effect.uniqueId());
-    char hexId[16];
-    std::snprintf(hexId, sizeof hexId, "0x%08X", static_cast<unsigned>(id));
+    const std::string hexId = printed("0x%08X", static_cast<unsigned>(id));
     std::string characters;
     for (int shift = 24; shift >= 0; shift -= 8)
         characters += static_cast<char>((id >> shift) & 0xFF);
@@ -136,7 +133,7 @@ void runInfo(const Options& options)
     line("Product", effect.queryText(effGetProductString));
     line("Vendor version", std::to_string(effect.dispatch(effGetVendorVersion)));
     line("Category", std::to_string(category) + " (" + categoryName + ")");
-    line("Unique ID", printable ? "'" + characters + "' (" + hexId + ")" : std::string(hexId));
+    line("Unique ID", printable ? "'" + characters + "' (" + hexId + ")" : hexId);
     line("Inputs", std::to_string(effect.numInputs()) + layouts[effect.numInputs() - 2]);
     line("Outputs", std::to_string(effect.numOutputs()));
     line("Flags", std::to_string(effect.flags()) + " (" + (flags.empty() ? "none" : flags) + ")");
@@ -186,9 +183,8 @@ void runRender(const Options& options)
     if (writesAudio)
     {
         std::string formatNote;
-        format = chooseOutputFormat(options.output, options.type,
-                                    options.format.empty() ? 0 : sampleFormatFromName(options.format), input.format(),
-                                    input.channels(), input.sampleRate(), &formatNote);
+        format = chooseOutputFormat(options.output, options.type, sampleFormatFromName(options.format),
+                                    input.format(), input.channels(), input.sampleRate(), &formatNote);
         note(options.quiet, formatNote);
         writer = std::make_unique<AudioWriter>(options.output, format, input.channels(), input.sampleRate());
     }
@@ -271,20 +267,16 @@ void runCurve(const Options& options)
     pictures.commit();
 }
 
-int run(int argc, char** argv)
+void run(const Options& options)
 {
-    const std::optional<Options> options = parseCommandLine(argc, argv);
-    if (!options)
-        return 0;
-    if (options->command == "info")
-        runInfo(*options);
-    else if (options->command == "curve")
-        runCurve(*options);
-    else if (options->command == "demo")
-        runDemo(*options);
+    if (options.command == "info")
+        runInfo(options);
+    else if (options.command == "curve")
+        runCurve(options);
+    else if (options.command == "demo")
+        runDemo(options);
     else
-        runRender(*options);  // and plot, a render without audio output
-    return 0;
+        runRender(options);  // and plot, a render without audio output
 }
 
 // Where to read more after a usage error: the help of the command that was given, if any.
@@ -306,7 +298,10 @@ int main(int argc, char** argv)
     kestrune::cleanUpOnSignals();
     try
     {
-        return kestrune::run(argc, argv);
+        // Nothing to run when --help or --version was answered.
+        if (const std::optional<kestrune::Options> options = kestrune::parseCommandLine(argc, argv))
+            kestrune::run(*options);
+        return 0;
     }
     catch (const kestrune::ToolError& error)
     {
