@@ -142,18 +142,14 @@ AudioReader::AudioReader(const std::string& path, const std::string& role) : m_p
                                             : "cannot read " + m_path + ": no channels or no sample rate");
 }
 
-std::size_t AudioReader::read(float* left, float* right, std::size_t frames)
+std::size_t AudioReader::read(float* stereo, std::size_t count)
 {
-    const std::size_t channels = static_cast<std::size_t>(m_info.channels);
-    m_frames.resize(frames * channels);
-    const sf_count_t got = sf_readf_float(m_file.get(), m_frames.data(), static_cast<sf_count_t>(frames));
+    const sf_count_t got = sf_readf_float(m_file.get(), stereo, static_cast<sf_count_t>(count));
     if (got < 0 || (got == 0 && sf_error(m_file.get()) != SF_ERR_NO_ERROR))
         throw ToolError("cannot read " + m_path + ": " + sf_strerror(m_file.get()));
-    for (std::size_t i = 0; i < static_cast<std::size_t>(got); ++i)
-    {
-        left[i] = m_frames[i * channels];
-        right[i] = m_frames[i * channels + channels - 1];
-    }
+    if (m_info.channels == 1)  // spread from the end, where no sample is overwritten before it is read
+        for (sf_count_t i = got; i-- > 0;)
+            stereo[2 * i] = stereo[2 * i + 1] = stereo[i];
     return static_cast<std::size_t>(got);
 }
 

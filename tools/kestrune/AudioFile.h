@@ -14,15 +14,15 @@
 namespace kestrune
 {
 
-// Stereo frames for the render loop; mono material repeats its channel on both sides.
+// Interleaved stereo frames for the render loop; mono material repeats its channel on both sides.
 class FrameSource
 {
 public:
     virtual ~FrameSource() = default;
     virtual int sampleRate() const = 0;
     virtual std::int64_t frames() const = 0;  // total length as known beforehand, -1 when unknown
-    // Reads up to `frames` frames; fewer only at the end.
-    virtual std::size_t read(float* left, float* right, std::size_t frames) = 0;
+    // Reads up to `count` frames into stereo (2 * count samples); fewer only at the end.
+    virtual std::size_t read(float* stereo, std::size_t count) = 0;
 };
 
 // A mono or stereo file, or standard input for "-".
@@ -37,13 +37,12 @@ public:
     int sampleRate() const override { return m_info.samplerate; }
     std::int64_t frames() const override { return m_info.frames; }
     int format() const { return m_info.format; }  // SF_FORMAT_* major | subtype
-    std::size_t read(float* left, float* right, std::size_t frames) override;
+    std::size_t read(float* stereo, std::size_t count) override;
 
 private:
     std::string m_path;
     SF_INFO m_info{};
     std::unique_ptr<SNDFILE, decltype(&sf_close)> m_file{nullptr, sf_close};
-    std::vector<float> m_frames;
 };
 
 // Writes through an AtomicFile ("-" is standard output) with the complete SF_FORMAT_* format.

@@ -180,8 +180,7 @@ std::string formatProgressLine(const std::string& label, double seconds, double 
 
 // --- the sidechain -------------------------------------------------------------------------------
 
-SidechainFeed::SidechainFeed(FrameSource& source, int targetRate)
-    : m_source(source), m_chunkLeft(kSidechainChunk), m_chunkRight(kSidechainChunk)
+SidechainFeed::SidechainFeed(FrameSource& source, int targetRate) : m_source(source), m_chunk(2 * kSidechainChunk)
 {
     if (source.sampleRate() == targetRate)
         return;
@@ -190,30 +189,23 @@ SidechainFeed::SidechainFeed(FrameSource& source, int targetRate)
     if (m_resampler == nullptr)
         throw ToolError(std::string("cannot resample the sidechain: ") + src_strerror(error));
     m_ratio = static_cast<double>(targetRate) / source.sampleRate();
-    m_interleaved.resize(2 * kSidechainChunk);
-    m_resampledChunk.resize(2 * kSidechainChunk);
+    m_sourceFrames.resize(2 * kSidechainChunk);
 }
 
 long SidechainFeed::supply(void* feed, float** data)
 {
     // Called by libsamplerate: no exception may cross it, so a read error waits in m_sourceError.
-    // It asks only when the chunk is used up, so the chunk's buffers take the source frames.
     SidechainFeed& self = *static_cast<SidechainFeed*>(feed);
     std::size_t count = 0;
     try
     {
-        count = self.m_source.read(self.m_chunkLeft.data(), self.m_chunkRight.data(), kSidechainChunk);
+        count = self.m_source.read(self.m_sourceFrames.data(), kSidechainChunk);
     }
     catch (...)
     {
         self.m_sourceError = std::current_exception();
     }
-    for (std::size_t i = 0; i < count; ++i)
-    {
-        self.m_interleaved[2 * i] = self.m_chunkLeft[i];
-        self.m_interleaved[2 * i + 1] = self.m_chunkRight[i];
-    }
-    *data = self.m_interleaved.data();
+    *data = self.m_sourceFrames.data();
     return static_cast<long>(count);
 }
 
@@ -221,21 +213,15 @@ void SidechainFeed::refill()
 {
     long produced = 0;
     if (m_resampler == nullptr)
-        produced = static_cast<long>(m_source.read(m_chunkLeft.data(), m_chunkRight.data(), kSidechainChunk));
+        produced = static_cast<long>(m_source.read(m_chunk.data(), kSidechainChunk));
     else
     {
-        produced = src_callback_read(m_resampler.get(), m_ratio, static_cast<long>(kSidechainChunk),
-                                     m_resampledChunk.data());
+        produced = src_callback_read(m_resampler.get(), m_ratio, static_cast<long>(kSidechainChunk), m_chunk.data());
         if (m_sourceError)
             std::rethrow_exception(m_sourceError);
         const int error = src_error(m_resampler.get());
         if (produced < 0 || error != 0)
             throw ToolError(std::string("cannot resample the sidechain: ") + src_strerror(error));
-        for (long i = 0; i < produced; ++i)
-        {
-            m_chunkLeft[i] = m_resampledChunk[2 * i];
-            m_chunkRight[i] = m_resampledChunk[2 * i + 1];
-        }
     }
     m_chunkPosition = 0;
     m_chunkFrames = static_cast<std::size_t>(produced);
@@ -254,11 +240,12 @@ void SidechainFeed::read(float* left, float* right, std::size_t frames)
             std::fill(right + done, right + frames, 0.0f);
             return;
         }
-        const std::size_t count = std::min(frames - done, m_chunkFrames - m_chunkPosition);
-        std::copy_n(m_chunkLeft.data() + m_chunkPosition, count, left + done);
-        std::copy_n(m_chunkRight.data() + m_chunkPosition, count, right + done);
-        m_chunkPosition += count;
-        done += count;
+        const std::size_t end = std::min(frames, done + m_chunkFrames - m_chunkPosition);
+        for (; done < end; ++done, ++m_chunkPosition)
+        {
+            left[done] = m_chunk[2 * m_chunkPosition];
+            right[done] = m_chunk[2 * m_chunkPosition + 1];
+        }
     }
 }
 
@@ -339,13 +326,18 @@ RenderReport render(Effect& effect, FrameSource& main, FrameSource* key, AudioWr
     if (key != nullptr)
         sidechain.emplace(*key, main.sampleRate());
 
-    std::vector<float> inputLeft(block), inputRight(block), sideLeft(block), sideRight(block);
+    std::vector<float> stereo(2 * block), inputLeft(block), inputRight(block), sideLeft(block), sideRight(block);
     std::vector<float> outputLeft(block), outputRight(block), gain(block), gainRight(block);
     std::vector<float> ones(block);
 
     ProgressBar progress(settings.label, main.frames(), sampleRate, settings.quiet);
-    for (std::size_t frames; (frames = main.read(inputLeft.data(), inputRight.data(), block)) > 0;)
+    for (std::size_t frames; (frames = main.read(stereo.data(), block)) > 0;)
     {
+        for (std::size_t i = 0; i < frames; ++i)
+        {
+            inputLeft[i] = stereo[2 * i];
+            inputRight[i] = stereo[2 * i + 1];
+        }
         const VstInt32 count = static_cast<VstInt32>(frames);
         if (sidechain)
         {

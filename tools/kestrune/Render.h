@@ -31,13 +31,15 @@ public:
     }
     int sampleRate() const override { return m_sampleRate; }
     std::int64_t frames() const override { return static_cast<std::int64_t>(m_left.size()); }
-    std::size_t read(float* left, float* right, std::size_t frames) override
+    std::size_t read(float* stereo, std::size_t count) override
     {
-        const std::size_t count = std::min(frames, m_left.size() - m_position);
-        std::copy_n(m_left.data() + m_position, count, left);
-        std::copy_n(m_right.data() + m_position, count, right);
-        m_position += count;
-        return count;
+        const std::size_t done = std::min(count, m_left.size() - m_position);
+        for (std::size_t i = 0; i < done; ++i, ++m_position)
+        {
+            stereo[2 * i] = m_left[m_position];
+            stereo[2 * i + 1] = m_right[m_position];
+        }
+        return done;
     }
 
 private:
@@ -68,10 +70,8 @@ private:
     std::unique_ptr<SRC_STATE, SRC_STATE* (*)(SRC_STATE*)> m_resampler{nullptr, src_delete};
     double m_ratio = 1.0;
     std::exception_ptr m_sourceError;
-    std::vector<float> m_interleaved;     // source frames on their way into libsamplerate
-    std::vector<float> m_resampledChunk;  // interleaved, as libsamplerate writes it
-    std::vector<float> m_chunkLeft;       // the frames read ahead, at the target rate
-    std::vector<float> m_chunkRight;
+    std::vector<float> m_sourceFrames;  // on their way into libsamplerate
+    std::vector<float> m_chunk;         // the frames read ahead, at the target rate
     std::size_t m_chunkFrames = 0;
     std::size_t m_chunkPosition = 0;
     bool m_ended = false;
