@@ -43,11 +43,10 @@ const SampleFormat kSampleFormats[] = {
 int integerBits(int format)
 {
     const int subtype = format & SF_FORMAT_SUBMASK;
-    for (const SampleFormat& known : kSampleFormats)
-    {
-        if (known.subtype == subtype)
-            return known.integerBits;
-    }
+    const auto known = std::find_if(std::begin(kSampleFormats), std::end(kSampleFormats),
+                                    [subtype](const SampleFormat& entry) { return entry.subtype == subtype; });
+    if (known != std::end(kSampleFormats))
+        return known->integerBits;
     return subtype == SF_FORMAT_PCM_U8 ? 8 : 0;
 }
 
@@ -287,11 +286,10 @@ int sampleFormatFromName(const std::string& name)
 std::string describeSampleFormat(int subtype)
 {
     SF_FORMAT_INFO info{subtype & SF_FORMAT_SUBMASK, nullptr, nullptr};
-    for (const SampleFormat& format : kSampleFormats)
-    {
-        if (info.format == format.subtype)
-            return format.description;
-    }
+    const auto known = std::find_if(std::begin(kSampleFormats), std::end(kSampleFormats),
+                                    [&info](const SampleFormat& entry) { return entry.subtype == info.format; });
+    if (known != std::end(kSampleFormats))
+        return known->description;
     if (sf_command(nullptr, SFC_GET_FORMAT_INFO, &info, sizeof info) == 0 && info.name != nullptr)
         return info.name;
     return "unknown sample format";

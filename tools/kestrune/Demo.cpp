@@ -224,8 +224,7 @@ std::string row(const std::string& file, const std::string& what, const Level& l
 DemoSignals synthesiseDemo()
 {
     const std::size_t frames = static_cast<std::size_t>(kDemoSeconds * kDemoSampleRate);
-    std::vector<double> left(frames, 0.0);
-    std::vector<double> right(frames, 0.0);
+    std::vector<double> left(frames, 0.0), right(frames, 0.0);
     synthesisePad(left, right, kDemoSampleRate);
     synthesiseBass(left, right, kDemoSampleRate);
     normalisePeak({&left, &right}, -6.0);

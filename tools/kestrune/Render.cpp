@@ -9,7 +9,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <limits>
 #include <optional>
 
@@ -151,8 +150,7 @@ PictureText describeEffect(Effect& effect)
             picture.settings += (picture.settings.empty() ? "" : ", ") + words;
     }
     picture.hasThreshold = effect.hasKestruneParameters();
-    if (picture.hasThreshold)
-        picture.thresholdDb = effect.engineering(VAZiro::kThreshold);
+    picture.thresholdDb = picture.hasThreshold ? effect.engineering(VAZiro::kThreshold) : 0.0;
     return picture;
 }
 
@@ -161,13 +159,12 @@ PictureText describeEffect(Effect& effect)
 std::string formatProgressLine(const std::string& label, double seconds, double totalSeconds, int width)
 {
     const double fraction = totalSeconds > 0.0 ? std::clamp(seconds / totalSeconds, 0.0, 1.0) : 1.0;
-    char numbers[64];
-    std::snprintf(numbers, sizeof numbers, "%3d%%  %.1f of %.1f s", static_cast<int>(fraction * 100.0), seconds,
-                  totalSeconds);
+    const std::string numbers = printed("%3d%%  %.1f of %.1f s", static_cast<int>(fraction * 100.0), seconds,
+                                        totalSeconds);
 
     // label, two blanks, [bar], two blanks, numbers; the bar takes what is left and is left out
     // when fewer than 10 columns remain for it (the line is then cut to the width).
-    const int barWidth = width - 1 - static_cast<int>(label.size() + std::strlen(numbers)) - 6;
+    const int barWidth = width - 1 - static_cast<int>(label.size() + numbers.size()) - 6;
     if (barWidth < 10)
     {
         const std::string line = label + "  " + numbers;

@@ -108,9 +108,8 @@ void runInfo(const Options& options)
 
     const auto id = static_cast<std::uint32_t>(effect.uniqueId());
     const std::string hexId = printed("0x%08X", static_cast<unsigned>(id));
-    std::string characters;
-    for (int shift = 24; shift >= 0; shift -= 8)
-        characters += static_cast<char>((id >> shift) & 0xFF);
+    const std::string characters = {static_cast<char>(id >> 24), static_cast<char>(id >> 16),
+                                    static_cast<char>(id >> 8), static_cast<char>(id)};
     const bool printable =
         std::all_of(characters.begin(), characters.end(), [](char c) { return c >= 0x20 && c <= 0x7E; });
     const VstIntPtr category = effect.dispatch(effGetPlugCategory);
