@@ -11,11 +11,10 @@
 namespace kestrune
 {
 
-namespace
+std::shared_ptr<khost::PluginModule> loadModule(const std::string& path)
 {
-
-std::string defaultModulePath()
-{
+    if (!path.empty())
+        return khost::PluginModule::load(path);
     std::vector<std::filesystem::path> candidates = {KESTRUNE_BUILT_MODULE};
     if (const char* vstPath = std::getenv("VST_PATH"); vstPath != nullptr && *vstPath != 0)
     {
@@ -34,17 +33,10 @@ std::string defaultModulePath()
     {
         std::error_code error;
         if (std::filesystem::is_regular_file(candidate, error))
-            return candidate.string();
+            return khost::PluginModule::load(candidate.string());
         tried += (tried.empty() ? "" : ", ") + candidate.string();
     }
     throw ToolError("no Kestrune module found (looked for " + tried + "); build it or give --plugin PATH");
-}
-
-}  // namespace
-
-std::shared_ptr<khost::PluginModule> loadModule(const std::string& path)
-{
-    return khost::PluginModule::load(path.empty() ? defaultModulePath() : path);
 }
 
 Effect::Effect(std::shared_ptr<khost::PluginModule> module) : PluginInstance(module), m_module(module)
