@@ -1,5 +1,4 @@
-// Pictures of a render and of the static transfer curve. The numbers go into a CSV file (the
-// columns are listed in `kestrune plot --help` and the README) and plot.py draws it with matplotlib.
+// Pictures of a render and of the static transfer curve: plot.py draws them from CSV files of their numbers.
 #pragma once
 
 #include "AtomicFile.h"
