@@ -376,6 +376,29 @@ TEST(Pictures, AnEffectThatSilencesItsOutputIsDrawn)
     EXPECT_GT(std::count(gain.begin(), gain.end(), -HUGE_VAL), 1000);
 }
 
+TEST(Pictures, NumbersAloneNeedNoDrawingScript)
+{
+    // A copy of the program with no plot.py beside it or in ../share: --data alone still works, and
+    // a picture says where the script was looked for.
+    TemporaryFolder folder;
+    std::filesystem::create_directories(folder.file("bin"));
+    std::filesystem::copy_file(KESTRUNE_TOOL_PATH, folder.file("bin/kestrune"));
+    writeAudio(folder.file("in.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, 48000, 4800,
+               [](std::int64_t i, int) { return 0.5 * std::sin(0.05 * static_cast<double>(i)); });
+    const tooltest::RunResult numbers = tooltest::runProgram(
+        {folder.file("bin/kestrune"), "render", folder.file("in.wav"), "-o", folder.file("out.wav"), "--data",
+         folder.file("out.csv"), "--ratio", "4"});
+    EXPECT_EQ(numbers.exitCode, 0) << numbers.err;
+    EXPECT_EQ(readDataFile(folder.file("out.csv")).columns.at("gain_db").size(), 1600u);
+
+    const tooltest::RunResult picture = tooltest::runProgram(
+        {folder.file("bin/kestrune"), "plot", folder.file("in.wav"), "-o", folder.file("out.png")});
+    EXPECT_EQ(picture.exitCode, 1);
+    EXPECT_NE(picture.err.find("plotting failed: plot.py is neither at " + folder.file("bin/plot.py")),
+              std::string::npos)
+        << picture.err;
+}
+
 TEST(Demo, WritesItsFilesAndASummary)
 {
     TemporaryFolder folder;
@@ -435,6 +458,28 @@ TEST(Demo, WritesItsFilesAndASummary)
     EXPECT_EQ(tooltest::listFolder(demo),
               (std::vector<std::string>{"curve.png", "kick.wav", "music.wav", "self-keyed.png", "self-keyed.wav",
                                         "sidechain-keyed.png", "sidechain-keyed.wav", "summary.txt"}));
+}
+
+TEST(Demo, RefusesWhatItCannotFinishBeforeWritingAnything)
+{
+    // A folder where a file of the demo goes, and an effect without Kestrune's parameters, are told
+    // before any file is written, and nothing is left in the folder.
+    TemporaryFolder folder;
+    std::filesystem::create_directories(folder.file("demo/curve.png"));
+    const tooltest::RunResult blocked = runTool({"demo", "-o", folder.file("demo")});
+    EXPECT_EQ(blocked.exitCode, 1);
+    EXPECT_NE(blocked.err.find("cannot write " + folder.file("demo") + "/curve.png: it is a folder"), std::string::npos)
+        << blocked.err;
+    EXPECT_EQ(tooltest::listFolder(folder.file("demo")), std::vector<std::string>{"curve.png"});
+
+    const tooltest::RunResult peer =
+        runTool({"demo", "-o", folder.file("peer"), "--plugin", KESTRUNE_TWO_INPUT_MODULE_PATH});
+    EXPECT_EQ(peer.exitCode, 2);
+    EXPECT_NE(peer.err.find("the demo sets Kestrune's parameters, which " KESTRUNE_TWO_INPUT_MODULE_PATH
+                            " does not have"),
+              std::string::npos)
+        << peer.err;
+    EXPECT_TRUE(tooltest::listFolder(folder.file("peer")).empty());
 }
 
 TEST(Notes, SettingsThatDoNothingAndAKeyOfSilenceAreSaid)

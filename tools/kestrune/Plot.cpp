@@ -118,9 +118,9 @@ void Pictures::commit()
 
 void Pictures::draw(const std::string& size) const
 {
-    std::vector<std::string> words = {"", plotScript()};
     if (m_scriptArguments.empty())
-        return;
+        return;  // only numbers asked for: no script needed
+    std::vector<std::string> words = {"", plotScript()};
     if (!size.empty())
         words.insert(words.end(), {"--size", size});
     words.insert(words.end(), m_scriptArguments.begin(), m_scriptArguments.end());
