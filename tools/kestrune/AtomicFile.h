@@ -26,9 +26,8 @@ public:
     const std::string& temporaryPath() const { return m_temporaryPath; }
     int descriptor() const { return m_descriptor; }  // open for reading and writing
 
-    // Gives the file the permissions a newly created file gets (0666 less the umask) and renames it
-    // to path(), or copies it to standard output, the device or the pipe. Throws ToolError when
-    // that fails; the temporary file is then removed.
+    // Puts the file in place with the permissions a newly created file gets (0666 less the umask).
+    // Throws ToolError when that fails; the temporary file is then removed.
     void commit();
 
 private:

@@ -19,14 +19,13 @@ void cleanUpOnSignals();
 void registerTemporaryFile(const std::string& path);
 void unregisterTemporaryFile(const std::string& path);
 
-// Another program run to its end: kestrune runs Python to draw, the tests run kestrune. Started
-// with posix_spawnp, stdin from /dev/null.
+// Another program run to its end: kestrune runs Python to draw, the tests run kestrune.
 class Subprocess
 {
 public:
-    // Starts words[0], searched on PATH when it has no slash, with stdout and stderr on the given
-    // descriptors (-1 for /dev/null). Throws std::system_error with the reason when it cannot be
-    // started, a missing program included.
+    // Starts words[0] (searched on PATH when it has no slash) with stdin from /dev/null and stdout and
+    // stderr on the given descriptors (-1 for /dev/null). Throws std::system_error with the reason
+    // when it cannot be started, a missing program included.
     Subprocess(const std::vector<std::string>& words, int out, int err);
     ~Subprocess() { wait(); }
 

@@ -313,10 +313,9 @@ RenderReport render(Effect& effect, FrameSource& main, FrameSource* key, AudioWr
     if (report.probed)
     {
         probe.emplace(effect.module());
-        std::vector<ParameterSetting> probeSettings = settings.parameters;
-        probeSettings.push_back({VAZiro::kUseSidechain, VAZiro::useSidechainToNormalised(true)});
-        probeSettings.push_back({VAZiro::kMakeup, VAZiro::makeupToNormalised(0.0f)});
-        probe->apply(probeSettings);
+        probe->apply(settings.parameters);
+        probe->apply({{VAZiro::kUseSidechain, VAZiro::useSidechainToNormalised(true)},
+                      {VAZiro::kMakeup, VAZiro::makeupToNormalised(0.0f)}});
         probe->resumeAt(sampleRate, settings.blockSize);
     }
     std::optional<SidechainFeed> sidechain;
@@ -324,8 +323,7 @@ RenderReport render(Effect& effect, FrameSource& main, FrameSource* key, AudioWr
         sidechain.emplace(*key, main.sampleRate());
 
     std::vector<float> stereo(2 * block), inputLeft(block), inputRight(block), sideLeft(block), sideRight(block);
-    std::vector<float> outputLeft(block), outputRight(block), gain(block), gainRight(block);
-    std::vector<float> ones(block);
+    std::vector<float> outputLeft(block), outputRight(block), gain(block), gainRight(block), ones(block);
 
     ProgressBar progress(settings.label, main.frames(), sampleRate, settings.quiet);
     for (std::size_t frames; (frames = main.read(stereo.data(), block)) > 0;)
@@ -388,10 +386,9 @@ RenderReport render(Effect& effect, FrameSource& main, FrameSource* key, AudioWr
 
 CurvePicture measureTransferCurve(Effect& effect, const std::vector<ParameterSetting>& settings, bool quiet)
 {
-    std::vector<ParameterSetting> selfKeyed = settings;
+    effect.apply(settings);
     if (effect.hasKestruneParameters())
-        selfKeyed.push_back({VAZiro::kUseSidechain, VAZiro::useSidechainToNormalised(false)});
-    effect.apply(selfKeyed);
+        effect.apply({{VAZiro::kUseSidechain, VAZiro::useSidechainToNormalised(false)}});
     effect.resumeAt(static_cast<float>(kCurveRate), kCurveBlock);
 
     CurvePicture picture{describeEffect(effect), {}};
