@@ -233,7 +233,6 @@ void AudioWriter::writeStereo(const float* left, const float* right, std::size_t
     m_integerFrames.resize(frames * channels);
     m_floatFrames.resize(frames * channels);
     for (std::size_t i = 0; i < frames; ++i)
-    {
         for (std::size_t c = 0; c < channels; ++c)
         {
             const double x =
@@ -243,7 +242,6 @@ void AudioWriter::writeStereo(const float* left, const float* right, std::size_t
             else
                 m_floatFrames[i * channels + c] = static_cast<float>(x);
         }
-    }
     const sf_count_t written =
         m_integerBits != 0 ? sf_writef_int(m_sndfile.get(), m_integerFrames.data(), static_cast<sf_count_t>(frames))
                            : sf_writef_float(m_sndfile.get(), m_floatFrames.data(), static_cast<sf_count_t>(frames));

@@ -28,8 +28,6 @@ constexpr std::size_t kSidechainChunk = 4096;
 // Inputs below this peak level give no gain estimate in the ratio measurement.
 constexpr float kRatioFloor = 1e-3f;  // -60 dBFS
 
-// The curve is measured at this rate with 1 kHz tones, and each level's output peak over the last
-// 20 ms of its tone.
 constexpr double kCurveRate = 48000.0;
 constexpr double kToneHz = 1000.0;
 constexpr std::size_t kCurveBlock = 512;

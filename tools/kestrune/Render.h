@@ -205,7 +205,7 @@ struct CurvePicture : PictureText
 
 // Measures the static transfer curve from -80 to 0 dBFS in 1 dB steps, self-keyed, at 48 kHz: for
 // each level the effect starts from rest, runs until its envelope has settled and the output peak
-// of the last stretch is taken.
+// of the last 20 ms is taken.
 CurvePicture measureTransferCurve(Effect& effect, const std::vector<ParameterSetting>& settings, bool quiet);
 
 // One line of the progress bar for a terminal `width` columns wide, e.g.
