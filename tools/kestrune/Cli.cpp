@@ -64,9 +64,13 @@ const CLI::Validator kNumber(
     "", "number");
 
 // An empty name would leave an output unwritten and say nothing of it.
-const CLI::Validator kFileName(
-    [](std::string& text) { return text.empty() ? std::string("give a file name, not an empty text") : std::string(); },
-    "", "file name");
+CLI::Option* addFileOption(CLI::App& command, const std::string& name, std::string& file, const std::string& help,
+                           const std::string& typeName)
+{
+    return command.add_option(name, file, help)->type_name(typeName)->check([](const std::string& text) {
+        return text.empty() ? std::string("give a file name, not an empty text") : std::string();
+    });
+}
 
 // " (did you mean NAME?)" for the name nearest to word, within two edits; "" when none is.
 std::string didYouMean(const std::string& word, const std::vector<std::string>& names)
@@ -151,24 +155,19 @@ void addPictureOptions(CLI::App& command, Options& options)
 {
     command.add_option("--size", options.size, "size of the picture in pixels, e.g. 1920x1080")
         ->type_name("WxH");
-    command.add_option("--data", options.data, "also write the numbers behind the picture, see below")
-        ->type_name("FILE.csv")
-        ->check(kFileName);
+    addFileOption(command, "--data", options.data, "also write the numbers behind the picture, see below", "FILE.csv");
 }
 
 // What render and plot share: the input, its key, the parameters, the blocks and the picture.
 void addRenderOptions(CLI::App& command, Options& options, std::vector<std::string>& assignments)
 {
-    command.add_option("input", options.input, "audio file to process (mono or stereo), '-' for standard input")
-        ->required()
-        ->type_name("INPUT")
-        ->check(kFileName);
-    command.add_option("--sidechain", options.sidechain,
-                       "key the compressor from FILE (mono or stereo) on the sidechain inputs and switch 'use SC' on; "
-                       "a shorter file is padded with silence (with a note), a longer one cut, another sample rate "
-                       "resampled")
-        ->type_name("FILE")
-        ->check(kFileName);
+    addFileOption(command, "input", options.input, "audio file to process (mono or stereo), '-' for standard input",
+                  "INPUT")
+        ->required();
+    addFileOption(command, "--sidechain", options.sidechain,
+                  "key the compressor from FILE (mono or stereo) on the sidechain inputs and switch 'use SC' on; a "
+                  "shorter file is padded with silence (with a note), a longer one cut, another sample rate resampled",
+                  "FILE");
     addParameterOptions(command, options, assignments);
     // Ranges in words; the parser's own would print the largest double in full.
     command.add_option("--block", options.blockSize,
@@ -259,10 +258,9 @@ std::optional<Options> parseCommandLine(int argc, char** argv)
         "is accepted (WAV, AIFF, FLAC, OGG, ...); OUTPUT's extension, or -t, picks its format and the input's sample "
         "format is kept unless --format says otherwise (float WAV keeps every bit). Mono files feed both "
         "channels and mono input is written back as mono.");
-    render.add_option("-o,--output", options.output, "file to write (never one of the inputs), '-' for standard output")
-        ->required()
-        ->type_name("OUTPUT")
-        ->check(kFileName);
+    addFileOption(render, "-o,--output", options.output,
+                  "file to write (never one of the inputs), '-' for standard output", "OUTPUT")
+        ->required();
     render.add_option("-t,--type", options.type,
                       "format of OUTPUT by its usual extension, for standard output or a name without that "
                       "extension: " + writableExtensions())
@@ -272,9 +270,7 @@ std::optional<Options> parseCommandLine(int argc, char** argv)
                           ", as far as OUTPUT's format takes it (default: the input's when it can)")
         ->type_name("FORMAT")
         ->check(CLI::IsMember(sampleFormatNames()));
-    render.add_option("--plot", options.picture, "also draw the render as with 'kestrune plot'")
-        ->type_name("FILE")
-        ->check(kFileName);
+    addFileOption(render, "--plot", options.picture, "also draw the render as with 'kestrune plot'", "FILE");
     addRenderOptions(render, options, assignments);
     render.footer(std::string(kRenderDataHelp) +
                   "\n\nExamples:\n"
@@ -289,10 +285,8 @@ std::optional<Options> parseCommandLine(int argc, char** argv)
         "pixel column; the input outlined behind the output), the key that the compressor compared with its "
         "threshold in dBFS (the sidechain, or the input itself) with the threshold line, and the gain reduction in "
         "dB over time as the effect applied it. The picture's extension picks PNG, SVG or PDF.");
-    plot.add_option("-o,--output", options.picture, "picture to write: FILE.png, FILE.svg or FILE.pdf")
-        ->required()
-        ->type_name("FILE")
-        ->check(kFileName);
+    addFileOption(plot, "-o,--output", options.picture, "picture to write: FILE.png, FILE.svg or FILE.pdf", "FILE")
+        ->required();
     addRenderOptions(plot, options, assignments);
     plot.footer(std::string(kGainHelp) + "\n\n" + kRenderDataHelp +
                 "\n\nExamples:\n"
@@ -305,10 +299,8 @@ std::optional<Options> parseCommandLine(int argc, char** argv)
         "draw it beside the ideal hard-knee line. Each level is a steady 1 kHz square wave (constant magnitude, "
         "so a peak detector sees a steady key) played from rest until the envelope has settled; a 1 kHz sine is "
         "measured too and shows the detector's ripple.");
-    curve.add_option("-o,--output", options.picture, "picture to write: FILE.png, FILE.svg or FILE.pdf")
-        ->required()
-        ->type_name("FILE")
-        ->check(kFileName);
+    addFileOption(curve, "-o,--output", options.picture, "picture to write: FILE.png, FILE.svg or FILE.pdf", "FILE")
+        ->required();
     addParameterOptions(curve, options, assignments);
     addPictureOptions(curve, options);
     addCommonOptions(curve, options);

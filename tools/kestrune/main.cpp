@@ -281,12 +281,8 @@ void run(const Options& options)
 // Where to read more after a usage error: the help of the command that was given, if any.
 std::string helpHint(int argc, char** argv)
 {
-    for (int i = 1; i < argc; ++i)
-    {
-        if (std::find(kCommandNames.begin(), kCommandNames.end(), argv[i]) != kCommandNames.end())
-            return std::string(" (see kestrune ") + argv[i] + " --help)";
-    }
-    return " (see kestrune --help)";
+    const auto command = std::find_first_of(argv + 1, argv + argc, kCommandNames.begin(), kCommandNames.end());
+    return command != argv + argc ? std::string(" (see kestrune ") + *command + " --help)" : " (see kestrune --help)";
 }
 
 }  // namespace
