@@ -55,13 +55,16 @@ const char* const kCurveDataHelp =
     "(output peak of the sine) and ideal_db (the hard-knee line, nan for other effects).";
 
 // "--ratio: 'abc' is not a number", in place of the parser's wording.
-const CLI::Validator kNumber(
-    [](std::string& text) {
+template <typename Number>
+CLI::Option* addNumberOption(CLI::App& command, const std::string& name, Number& number, const std::string& help,
+                             const std::string& typeName)
+{
+    return command.add_option(name, number, help)->type_name(typeName)->check([](const std::string& text) {
         char* end = nullptr;
         std::strtod(text.c_str(), &end);
         return text.empty() || *end != 0 ? "'" + text + "' is not a number" : std::string();
-    },
-    "", "number");
+    });
+}
 
 // An empty name would leave an output unwritten and say nothing of it.
 CLI::Option* addFileOption(CLI::App& command, const std::string& name, std::string& file, const std::string& help,
@@ -123,12 +126,10 @@ void addParameterOptions(CLI::App& command, Options& options, std::vector<std::s
         std::string typeName = *info.unit != 0 ? info.unit : "value";
         std::transform(typeName.begin(), typeName.end(), typeName.begin(),
                        [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-        command
-            .add_option("--" + std::string(info.symbol), options.parameters.engineering[index],
+        addNumberOption(command, "--" + std::string(info.symbol), options.parameters.engineering[index],
                         meaningWithUnit(info) + ", " + rangeText(info) + " (default " +
-                            formatValue(engineeringFromNormalised(index, parameterDefault(index))) + ")")
-            ->type_name(typeName)
-            ->check(kNumber);
+                            formatValue(engineeringFromNormalised(index, parameterDefault(index))) + ")",
+                        typeName);
     }
     command.add_option("--param", assignments,
                        "set the parameter called NAME (in any case) to the normalised VALUE, 0..1; works for any "
@@ -170,25 +171,20 @@ void addRenderOptions(CLI::App& command, Options& options, std::vector<std::stri
                   "FILE");
     addParameterOptions(command, options, assignments);
     // Ranges in words; the parser's own would print the largest double in full.
-    command.add_option("--block", options.blockSize,
-                       "frames per processing block, 1..65536 (default 512); the output does not depend on it")
-        ->type_name("N")
-        ->check(kNumber)
+    addNumberOption(command, "--block", options.blockSize,
+                    "frames per processing block, 1..65536 (default 512); the output does not depend on it", "N")
         ->check([](const std::string& text) {
             char* end = nullptr;
             const long frames = std::strtol(text.c_str(), &end, 10);
             return *end == 0 && frames >= 1 && frames <= 65536 ? std::string()
                                                                : "give a whole number of frames, 1..65536, not " + text;
         });
-    command.add_option("--start", options.start, "draw from this time on (the render still starts at 0)")
-        ->type_name("SECONDS")
-        ->check(kNumber)
+    addNumberOption(command, "--start", options.start, "draw from this time on (the render still starts at 0)",
+                    "SECONDS")
         ->check([](const std::string& text) {
             return std::strtod(text.c_str(), nullptr) >= 0.0 ? std::string() : "give 0 or more seconds, not " + text;
         });
-    command.add_option("--end", options.end, "draw up to this time (default: the end)")
-        ->type_name("SECONDS")
-        ->check(kNumber)
+    addNumberOption(command, "--end", options.end, "draw up to this time (default: the end)", "SECONDS")
         ->check([](const std::string& text) {
             return std::strtod(text.c_str(), nullptr) > 0.0 ? std::string() : "give more than 0 seconds, not " + text;
         });

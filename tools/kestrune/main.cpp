@@ -44,8 +44,9 @@ std::string seconds(double value)
     return printed("%.1f s", value);
 }
 
-// The picture by its extension, and the CSV beside it.
-void requirePictureFiles(const Options& options, const char* pictureOption)
+// The files of a run: the picture by its extension, the CSV beside it, one stream at most on standard input, and
+// no output that is an input, a folder or another output ("-" is a stream, not a file).
+void checkFiles(const Options& options, const char* pictureOption)
 {
     const std::string extension = extensionOf(options.picture);
     if (!options.picture.empty() &&
@@ -54,11 +55,9 @@ void requirePictureFiles(const Options& options, const char* pictureOption)
                          " file; pictures are PNG, SVG or PDF by their extension");
     if (!options.data.empty() && extensionOf(options.data) != "csv")
         throw UsageError("--data " + options.data + ": name a .csv file");
-}
-
-// Every output of a run: none may be an input or another output ("-" is a stream, not a file).
-void checkOutputs(const std::vector<std::string>& outputs, const std::vector<std::string>& inputs)
-{
+    if (options.input == "-" && options.sidechain == "-")
+        throw UsageError("the input and the sidechain cannot both come from standard input");
+    const std::vector<std::string> outputs = {options.output, options.picture, options.data};
     for (auto output = outputs.begin(); output != outputs.end(); ++output)
     {
         if (output->empty() || *output == "-")
@@ -66,7 +65,7 @@ void checkOutputs(const std::vector<std::string>& outputs, const std::vector<std
         std::error_code error;
         if (std::filesystem::is_directory(*output, error))
             throw ToolError("cannot write " + *output + ": it is a folder");
-        for (const std::string& input : inputs)
+        for (const std::string& input : {options.input, options.sidechain})
         {
             if (!input.empty() && input != "-" && std::filesystem::equivalent(*output, input, error))
                 throw UsageError("refusing to write " + *output + " over the input file " + input);
@@ -165,12 +164,9 @@ void runRender(const Options& options)
 {
     const bool writesAudio = !options.output.empty();
     const bool records = !options.picture.empty() || !options.data.empty();
-    requirePictureFiles(options, writesAudio ? "--plot" : "-o");
     if (!records && (options.start != 0.0 || options.end >= 0.0))
         throw UsageError("--start and --end choose the stretch that is drawn; give --plot");
-    if (options.input == "-" && options.sidechain == "-")
-        throw UsageError("the input and the sidechain cannot both come from standard input");
-    checkOutputs({options.output, options.picture, options.data}, {options.input, options.sidechain});
+    checkFiles(options, writesAudio ? "--plot" : "-o");
 
     AudioReader input(options.input, "input");
     std::unique_ptr<AudioReader> sidechain;
@@ -253,8 +249,7 @@ void runRender(const Options& options)
 
 void runCurve(const Options& options)
 {
-    requirePictureFiles(options, "-o");
-    checkOutputs({options.picture, options.data}, {});
+    checkFiles(options, "-o");
     Effect effect(loadModule(options.plugin));
     const std::vector<ParameterSetting> settings = resolveParameters(options.parameters, effect, false);
     adviseOnSettings(effect, settings, true, options.quiet);
