@@ -273,7 +273,8 @@ void runDemo(const Options& options)
         const std::string name = demo.name;
         Effect effect(module);
         if (!effect.hasKestruneParameters())
-            throw UsageError("the demo sets Kestrune's parameters, which " + effect.module()->path() + " does not have");
+            throw UsageError("the demo sets Kestrune's parameters, which " + effect.module()->path() +
+                             " does not have");
         const RenderSettings settings{resolveParameters(demo.parameters, effect, demo.sidechainKeyed), 512,
                                       options.quiet, name};
         MemorySource main(signals.mainLeft, signals.mainRight, kDemoSampleRate);
