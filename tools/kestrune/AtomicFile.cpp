@@ -74,6 +74,9 @@ AtomicFile::AtomicFile(const std::string& path) : m_path(path), m_stream(path ==
     if (std::filesystem::is_symlink(target, error) && std::filesystem::exists(target, error))
         target = std::filesystem::canonical(target, error);
     m_target = target.string();
+    // Refused here rather than when renaming: a run that writes several files puts none in place.
+    if (!m_stream && std::filesystem::is_directory(target, error))
+        throw ToolError("cannot write " + displayName(path) + ": it is a folder");
     const std::filesystem::path folder = m_stream                   ? std::filesystem::temp_directory_path(error)
                                          : target.has_parent_path() ? target.parent_path()
                                                                     : ".";

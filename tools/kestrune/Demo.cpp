@@ -244,13 +244,6 @@ void runDemo(const Options& options)
         throw ToolError("cannot write into " + folder.string() + ": " +
                         (error ? error.message() : std::string("not a folder")));
     const auto inFolder = [&folder](const std::string& name) { return (folder / name).string(); };
-    // Checked first: a folder in the way would stop the files being put in place half-way through.
-    for (const char* name : {"music.wav", "kick.wav", "self-keyed.wav", "sidechain-keyed.wav", "self-keyed.png",
-                             "sidechain-keyed.png", "curve.png", "summary.txt"})
-    {
-        if (std::filesystem::is_directory(folder / name, error))
-            throw ToolError("cannot write " + inFolder(name) + ": it is a folder");
-    }
 
     // Every file is written to a temporary name first and put in place only when all succeeded. A
     // deque keeps the writers in place as it grows.
