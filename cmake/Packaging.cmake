@@ -1,7 +1,7 @@
 # The Debian package: `cpack -G DEB` in the build folder writes kestrune_<version>_<arch>.deb with
 # what cmake --install puts under /usr: the VST 2 module in /usr/lib/vst (component plugin), the LV2
 # bundle in /usr/lib/lv2 when it is built (component lv2), and the tool with its plot script,
-# manual page and bash completion (component tools).
+# manual page and bash completion (component tools), beside the copyright file and the changelog.
 if(NOT CMAKE_SYSTEM_NAME STREQUAL "Linux")
   return()
 endif()
@@ -29,7 +29,7 @@ set(CPACK_PACKAGE_DESCRIPTION
 sidechain input, delivered as a VST 2.4 effect for hosts such as Ardour and\n\
 Qtractor. The kestrune command runs audio files through it (or through another\n\
 VST 2.4 effect) without a host, and draws what it did.")
-set(CPACK_PACKAGE_CONTACT "Brisk Lantern")
+set(CPACK_PACKAGE_CONTACT "Brisk Lantern <kestrune@brisk-lantern.invalid>")
 set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/LICENSE")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
@@ -48,7 +48,32 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3, python3-matplotlib")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "ardour | qtractor")
 
-# Debian wants the licence as the package's copyright file.
+# Packed ELF files lose their compiler notes (.comment), which plain strip keeps; CPack's
+# dependency scan finds the VST module under /usr/lib and adds maintainer scripts that run ldconfig,
+# which a plug-in loaded by its path never needs, so the package is rebuilt without them.
+set(CPACK_PRE_BUILD_SCRIPTS "${CMAKE_CURRENT_LIST_DIR}/PackageStripComments.cmake")
+set(CPACK_POST_BUILD_SCRIPTS "${CMAKE_CURRENT_LIST_DIR}/PackageDropLdconfig.cmake")
+set(CPACK_KESTRUNE_OBJCOPY "${CMAKE_OBJCOPY}")
+
+# Debian wants the licence as the package's copyright file, and the changelog, compressed as
+# dpkg-deb would (-n: no name or time stamp, so the same text gives the same file).
 install(FILES "${PROJECT_SOURCE_DIR}/LICENSE" DESTINATION share/doc/kestrune RENAME copyright COMPONENT tools)
+set(kestrune_changelog "${CMAKE_CURRENT_LIST_DIR}/changelog")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${kestrune_changelog}")
+file(STRINGS "${kestrune_changelog}" kestrune_changelog_head LIMIT_COUNT 1)
+string(REGEX MATCH "^kestrune \\(([^)]*)\\) " kestrune_changelog_entry "${kestrune_changelog_head}")
+if(NOT CMAKE_MATCH_1 STREQUAL PROJECT_VERSION)
+  message(FATAL_ERROR "${kestrune_changelog} starts with '${kestrune_changelog_head}': "
+                      "give version ${PROJECT_VERSION} its entry at the top")
+endif()
+find_program(KESTRUNE_GZIP gzip REQUIRED)
+add_custom_command(OUTPUT "${PROJECT_BINARY_DIR}/changelog.gz"
+  COMMAND "${CMAKE_COMMAND}" -E copy "${kestrune_changelog}" "${PROJECT_BINARY_DIR}/changelog"
+  COMMAND "${KESTRUNE_GZIP}" -9nf "${PROJECT_BINARY_DIR}/changelog"
+  DEPENDS "${kestrune_changelog}"
+  COMMENT "Compressing the changelog"
+  VERBATIM)
+add_custom_target(kestrune_changelog ALL DEPENDS "${PROJECT_BINARY_DIR}/changelog.gz")
+install(FILES "${PROJECT_BINARY_DIR}/changelog.gz" DESTINATION share/doc/kestrune COMPONENT tools)
 
 include(CPack)

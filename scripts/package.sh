@@ -44,6 +44,9 @@ for platform in "${platforms[@]}"; do
     windows-*) module=Kestrune.dll format=PE extension=zip ;;
     *) module=Kestrune.so format=ELF extension=tar.gz ;;
   esac
+  # ELF files also lose the compiler's version notes, which no loader reads
+  strip_options=(--strip-unneeded)
+  if [ "$format" = ELF ]; then strip_options+=(--remove-section=.comment); fi
   case "$platform" in
     windows-x64) binutils=x86_64-w64-mingw32- ;;
     windows-x86) binutils=i686-w64-mingw32- ;;
@@ -55,14 +58,14 @@ for platform in "${platforms[@]}"; do
   rm -rf "$build/package"
   mkdir -p "$stage"
   cp "$build/$module" "$root/README.md" "$root/LICENSE" "$stage/"
-  "${binutils}strip" --strip-unneeded "$stage/$module"
+  "${binutils}strip" "${strip_options[@]}" "$stage/$module"
   for check in exports imports; do
     cmake -DMODULE="$stage/$module" -DFORMAT=$format -DNM="${binutils}nm" -DOBJDUMP="${binutils}objdump" \
           -DCHECK=$check -P "$root/tests/platform/CheckModuleFile.cmake"
   done
   if [[ "$platform" == linux-* ]]; then
     cp -r "$build/lv2-bundles/kestrune.lv2" "$stage/"
-    strip --strip-unneeded "$stage/kestrune.lv2/kestrune.so"
+    strip "${strip_options[@]}" "$stage/kestrune.lv2/kestrune.so"
     for check in exports imports; do
       cmake -DMODULE="$stage/kestrune.lv2/kestrune.so" -DFORMAT=ELF -DNM=nm -DOBJDUMP=objdump -DCHECK=$check \
             -DENTRY=lv2_descriptor -P "$root/tests/platform/CheckModuleFile.cmake"
@@ -71,7 +74,7 @@ for platform in "${platforms[@]}"; do
   if $with_tool; then
     cmake --install "$build" --component tools --prefix "$stage" >/dev/null
     rm -rf "$stage/share/doc"  # the LICENSE is beside it already
-    strip --strip-unneeded "$stage/bin/kestrune"
+    strip "${strip_options[@]}" "$stage/bin/kestrune"
     "$stage/bin/kestrune" --version >/dev/null
   fi
 

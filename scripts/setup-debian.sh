@@ -45,8 +45,8 @@ packages=(
   # clang for the libFuzzer targets
   liblilv-dev sordi clang
   # the Debian package: cpack's DEB generator needs dpkg-shlibdeps and file; its test loads the
-  # completion as bash-completion does; man shows the manual page in its test
-  dpkg-dev file bash-completion man-db
+  # completion as bash-completion does, man shows the manual page and lintian checks the package
+  dpkg-dev file bash-completion man-db lintian
   # clang's libFuzzer and sanitizer runtimes (not pulled in without recommends), and valgrind for
   # the leak check of the load/unload soak
   libclang-rt-14-dev valgrind

@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
 """cpack -G DEB makes kestrune_VERSION_ARCH.deb holding what cmake --install puts under /usr, with
-every library its programs link and the Python they run among its dependencies; unpacked into a
-scratch root, the tool runs from there and loads the module beside it.
+every library its programs link and the Python they run among its dependencies; lintian finds
+nothing to report at any level, and the packed programs hold the code that was built; unpacked into
+a scratch root, the tool runs from there and loads the module beside it.
 
 Usage: deb_test.py BUILD_DIR CPACK VERSION WORK_DIR [lv2]
   lv2: the build has the LV2 bundle, which the package must then carry too
 """
+import gzip
 import os
 import re
 import shutil
@@ -22,8 +24,18 @@ REQUIRED_FILES = [
     "usr/bin/kestrune",
     "usr/share/man/man1/kestrune.1.gz",
     "usr/share/bash-completion/completions/kestrune",
+    "usr/share/doc/kestrune/copyright",
+    "usr/share/doc/kestrune/changelog.gz",
 ]
 REQUIRED_DEPENDENCIES = ["libsndfile1", "libsamplerate0", "python3", "python3-matplotlib"]
+# Packed ELF file -> the file of the build folder it is made from.
+BUILT_FILES = {
+    "usr/lib/vst/Kestrune.so": "Kestrune.so",
+    "usr/bin/kestrune": "tools/kestrune/kestrune",
+    "usr/lib/lv2/kestrune.lv2/kestrune.so": "lv2-bundles/kestrune.lv2/kestrune.so",
+}
+# The sections whose bytes a loader maps and runs: stripping may remove anything but these.
+LOADED_SECTIONS = [".text", ".rodata", ".data", ".init_array"]
 
 
 def package_names(depends):
@@ -57,6 +69,28 @@ def owning_package(library):
         if code == 0:
             return out.split(":")[0]
     raise packagingtest.Failure("no package owns %s (%s)" % (library, real))
+
+
+def lintian_report(deb):
+    """Every tag lintian gives the package at every level, pedantic and experimental included,
+    read without the user's configuration or overrides."""
+    lintian = shutil.which("lintian")
+    check(lintian, "lintian is not installed: install the Debian package 'lintian'")
+    code, out, err = packagingtest.run([lintian, "--no-cfg", "--ignore-lintian-env", "--no-override", "-I", "-E",
+                                        "--pedantic", "--fail-on", "none", deb], timeout=300)
+    check(code == 0, "lintian exited with %d: %s%s" % (code, out, err))
+    return [line for line in out.splitlines() if re.match(r"^[EWIPXO]: ", line)]
+
+
+def section_bytes(path, section, work):
+    """The contents of one section of an ELF file, or None when it has none."""
+    out = os.path.join(work, "section.bin")
+    code, _, err = packagingtest.run(["objcopy", "-O", "binary", "--only-section=" + section, path, out])
+    check(code == 0, "objcopy could not read %s of %s: %s" % (section, path, err))
+    with open(out, "rb") as file:
+        data = file.read()
+    os.remove(out)
+    return data or None
 
 
 def test(build, cpack, version, work, with_lv2):
@@ -103,6 +137,17 @@ def test(build, cpack, version, work, with_lv2):
         check(any(re.match(r"^usr/lib/lv2/kestrune\.lv2/[^/]+\.so$", path) for path in listed),
               "the package has no LV2 binary in usr/lib/lv2/kestrune.lv2")
 
+    # lintian sees everything Debian's archive would hold against the package: the contact, the
+    # changelog, maintainer scripts, hardening, leftovers of the compiler.
+    tags = lintian_report(deb)
+    print("lintian -I -E --pedantic: %d tags" % len(tags))
+    check(not tags, "lintian reports:\n" + "\n".join(tags))
+    control = os.path.join(work, "control")
+    run_ok(["dpkg-deb", "--control", deb, control])
+    maintainer_scripts = sorted(set(os.listdir(control)) & {"preinst", "postinst", "prerm", "postrm"})
+    check(not maintainer_scripts, "the package has maintainer scripts %s, which nothing in it needs"
+          % maintainer_scripts)
+
     # Unpacked into a scratch root: every library an ELF file in it needs comes from a package the
     # Depends field names.
     root = os.path.join(work, "root")
@@ -119,6 +164,19 @@ def test(build, cpack, version, work, with_lv2):
         package = owning_package(library)
         check(package.split(":")[0] in depends,
               "%s comes from %s, which Depends does not name: %r" % (library, package, fields.get("Depends")))
+    # The changelog's newest entry is this version, in the package's own name.
+    with gzip.open(os.path.join(root, "usr/share/doc/kestrune/changelog.gz"), "rt") as file:
+        head = file.readline().strip()
+    check(re.match(r"^kestrune \(%s\) " % re.escape(version), head),
+          "the changelog starts with %r, not with an entry for kestrune %s" % (head, version))
+    # Stripping took names and notes only: what the loader maps is what was built and tested.
+    for packed, built in sorted(BUILT_FILES.items()):
+        if packed not in listed:
+            continue
+        for section in LOADED_SECTIONS:
+            check(section_bytes(os.path.join(root, packed), section, work) ==
+                  section_bytes(os.path.join(build, built), section, work),
+                  "%s of the packed %s differs from %s of the build" % (section, packed, section))
 
     kestrune = os.path.join(root, "usr/bin/kestrune")
     module = os.path.join(root, "usr/lib/vst/Kestrune.so")
