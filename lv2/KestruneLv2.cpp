@@ -1,5 +1,5 @@
 // Kestrune as an LV2 plug-in: the same compressor and block code as the VST 2.4 module, with the
-// settings on control ports in engineering units and a gain-reduction meter on an output port.
+// settings on control ports in engineering units and meters on output ports.
 // Hosts call connect_port and run from the audio thread; run allocates, locks and waits on nothing.
 #include "KestruneBlock.h"
 #include "KestruneLv2Ports.h"
@@ -31,10 +31,10 @@ public:
     {
         if (port < kPortFirstControl)
             m_audio[port] = static_cast<float*>(data);
-        else if (port < kPortGainReduction)
-            m_controls[port - kPortFirstControl] = static_cast<const float*>(data);
-        else if (port == kPortGainReduction)
-            m_gainReduction = static_cast<float*>(data);
+        else if (parameterOfPort(port) >= 0)
+            m_controls[parameterOfPort(port)] = static_cast<const float*>(data);
+        else if (port >= kPortGainReduction && port <= kPortOutLevel)
+            m_meters[port - kPortGainReduction] = static_cast<float*>(data);
     }
 
     void activate() { m_compressor.initRuntime(); }
@@ -49,7 +49,7 @@ public:
         const float* sc2 = m_audio[kPortSideRight];
         float* out1 = m_audio[kPortOutLeft];
         float* out2 = m_audio[kPortOutRight];
-        double lowestGain = 1.0;
+        KestruneBlockMeters meters;
         // Every port must be connected before run; a host that breaks that gets silence in place
         // of a crash.
         const bool keyMissing = m_block.settings().useSidechain && (sc1 == nullptr || sc2 == nullptr);
@@ -66,21 +66,20 @@ public:
             while (done < frames)
             {
                 const std::uint32_t piece = frames - done < kLongestPiece ? frames - done : kLongestPiece;
-                const double lowest = processKestruneBlockMetered(
-                    m_block, in1 + done, in2 + done, sc1 != nullptr ? sc1 + done : nullptr,
-                    sc2 != nullptr ? sc2 + done : nullptr, out1 + done, out2 + done,
-                    static_cast<std::int32_t>(piece));
-                if (lowest < lowestGain)
-                    lowestGain = lowest;
+                processKestruneBlockMetered(m_block, in1 + done, in2 + done, sc1 != nullptr ? sc1 + done : nullptr,
+                                            sc2 != nullptr ? sc2 + done : nullptr, out1 + done, out2 + done,
+                                            static_cast<std::int32_t>(piece), meters);
                 done += piece;
             }
         }
-        if (m_gainReduction != nullptr)
-            *m_gainReduction = reductionOf(lowestGain);
+        writeMeters(meters);
     }
 
 private:
     static constexpr std::uint32_t kLongestPiece = 1u << 30;
+    // Peaks at or below this read as the level meters' floor: 10^(floor / 20), a little under.
+    static constexpr float kFloorPeak = 0.999e-6f;
+    static_assert(kLevelFloor == -120.0f, "kFloorPeak follows the floor");
 
     static float defaultValue(int index) { return engineeringFromNormalised(index, parameterDefault(index)); }
 
@@ -92,8 +91,16 @@ private:
     template <class Value>
     static KestruneSettings settingsFrom(Value value)
     {
-        return {value(kAttack), value(kRelease), value(kRatio), !(value(kUseSidechain) < 0.5f),
-                value(kThreshold), value(kMakeup)};
+        return settingsOf(value(kAttack), value(kRelease), value(kRatio), !(value(kUseSidechain) < 0.5f),
+                          value(kThreshold), value(kMakeup));
+    }
+
+    // A parameter added to the table fails to build here until it is read above.
+    template <class... Fields>
+    static KestruneSettings settingsOf(Fields... fields)
+    {
+        static_assert(sizeof...(Fields) == kNumParameters, "a value for every parameter, in the table's order");
+        return {fields...};
     }
 
     // Each control once per block: NaN keeps the last good value, anything else is clamped to the
@@ -111,6 +118,31 @@ private:
             m_lastGood[index] = detail::clampToRange(value, info.minimum, info.maximum);
         }
         return settingsFrom([this](int index) { return m_lastGood[index]; });
+    }
+
+    // A block that did not run (an unconnected buffer) meters as silence without reduction.
+    void writeMeters(const KestruneBlockMeters& meters)
+    {
+        const float values[] = {reductionOf(meters.lowestGain), levelOf(meters.keyPeak), levelOf(meters.inPeak),
+                                levelOf(meters.outPeak)};
+        static_assert(sizeof values / sizeof values[0] == sizeof m_meters / sizeof m_meters[0], "a value per meter");
+        for (std::size_t meter = 0; meter < sizeof values / sizeof values[0]; meter++)
+            if (m_meters[meter] != nullptr)
+                *m_meters[meter] = values[meter];
+    }
+
+    // A peak in dBFS within the level meters' range: silence and anything below reads as the floor,
+    // NaN (which outranks every peak) as the ceiling.
+    static float levelOf(float peak)
+    {
+        if (std::isnan(peak))
+            return kLevelCeiling;
+        if (!(peak > kFloorPeak))
+            return kLevelFloor;  // silence costs no logarithm
+        const double level = lin2dB(static_cast<double>(peak));
+        if (!(level > static_cast<double>(kLevelFloor)))
+            return kLevelFloor;
+        return level < static_cast<double>(kLevelCeiling) ? static_cast<float>(level) : kLevelCeiling;
     }
 
     // The meter in dB: 0 for no reduction (never -0), positive for reduction, at most the port's
@@ -131,7 +163,7 @@ private:
     float m_lastGood[kNumParameters];
     float* m_audio[kPortFirstControl] = {};
     const float* m_controls[kNumParameters] = {};
-    float* m_gainReduction = nullptr;
+    float* m_meters[kPortOutLevel - kPortGainReduction + 1] = {};  // in port order
 };
 
 LV2_Handle instantiate(const LV2_Descriptor*, double sampleRate, const char*, const LV2_Feature* const*)
