@@ -2,6 +2,7 @@
 // description always matches the binary: manifest.ttl, kestrune.ttl (plug-in and ports) and
 // presets.ttl. Runs at build time on the build machine.
 //   kestrune_lv2_turtle OUTPUT_DIR BINARY_FILE_NAME
+#include "InlineDisplay.h"
 #include "KestruneLv2Ports.h"
 #include "KestruneParameters.h"
 
@@ -169,7 +170,8 @@ std::string pluginTurtle()
            "detection, keyed by the main pair or the sidechain pair.\" ;\n"
         << "    lv2:minorVersion " << kMinorVersion << " ;\n"
         << "    lv2:microVersion " << kMicroVersion << " ;\n"
-        << "    lv2:optionalFeature lv2:hardRTCapable ;\n"
+        << "    lv2:optionalFeature lv2:hardRTCapable , " << uri(kInlineDisplayQueueDrawUri) << " ;\n"
+        << "    lv2:extensionData " << uri(kInlineDisplayInterfaceUri) << " ;\n"
         << "    lv2:port ";
     std::string separator;
     for (const KestruneLv2AudioPort& port : kLv2AudioPorts)
@@ -181,7 +183,9 @@ std::string pluginTurtle()
         out << separator << controlPort(index);
     for (const KestruneLv2MeterPort& meter : kLv2MeterPorts)
         out << separator << meterPort(meter);
-    out << " .\n";
+    out << " .\n\n"
+        << uri(kInlineDisplayInterfaceUri) << " a lv2:ExtensionData .\n"
+        << uri(kInlineDisplayQueueDrawUri) << " a lv2:Feature .\n";
     return out.str();
 }
 

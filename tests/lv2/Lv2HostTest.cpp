@@ -4,6 +4,7 @@
 // ports, ranges and presets are written out here as the product defines them, not read from the
 // parameter table the bundle is generated from; only the port indices come from the plug-in's own
 // layout, so a port that moves shows as a wrong symbol at its index.
+#include "InlineDisplay.h"
 #include "KestruneLv2Ports.h"
 #include "ReferenceModel.h"
 #include "TestSeed.h"
@@ -17,6 +18,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -25,6 +27,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace
@@ -777,6 +780,85 @@ TEST(Lv2Meters, LevelsAreThePeaksOfEachBlock)
             EXPECT_GT(keyedApart, 10);
         }
     }
+}
+
+// The inline display as Ardour drives it: the queue_draw feature offered at instantiation, the
+// interface from extension_data, render from another thread than run. While the plug-in compresses
+// it asks for redraws and its picture shows a bar at the right edge; once the reduction has scrolled
+// out of the picture it stops asking.
+TEST(Lv2InlineDisplay, RendersTheReductionWhileCompressingAndAsksForRedraws)
+{
+    ASSERT_NE(requirePlugin(), nullptr);
+    struct Host
+    {
+        std::atomic<int> redraws{0};
+    } host;
+    InlineDisplayQueueDraw queueDraw = {&host, [](void* handle) { static_cast<Host*>(handle)->redraws++; }};
+    const LV2_Feature feature = {kInlineDisplayQueueDrawUri, &queueDraw};
+    const LV2_Feature* features[] = {&feature, nullptr};
+    constexpr double kRate = 48000.0;
+    LilvInstance* instance = lilv_plugin_instantiate(world().plugin(), kRate, features);
+    ASSERT_NE(instance, nullptr);
+    const auto* display =
+        static_cast<const InlineDisplayInterface*>(lilv_instance_get_extension_data(instance, kInlineDisplayInterfaceUri));
+    ASSERT_NE(display, nullptr);
+    ASSERT_NE(display->render, nullptr);
+
+    float controls[kControls] = {1.0f, 50.0f, 10.0f, 0.0f, -40.0f, 0.0f};
+    float meters[kMeterCount] = {};
+    for (int c = 0; c < kControls; c++)
+        lilv_instance_connect_port(instance, controlPortOf(c), &controls[c]);
+    for (int m = 0; m < kMeterCount; m++)
+        lilv_instance_connect_port(instance, kMeterPorts[m], &meters[m]);
+    std::vector<float> loud(512), silence(512, 0.0f), out[2] = {std::vector<float>(512), std::vector<float>(512)};
+    for (std::size_t i = 0; i < loud.size(); i++)
+        loud[i] = static_cast<float>(0.5 * std::sin(2.0 * kPi * 200.0 * static_cast<double>(i) / kRate));
+    const auto runBlocks = [&](std::vector<float>& input, int blocks) {
+        for (std::uint32_t c = 0; c < 4; c++)
+            lilv_instance_connect_port(instance, c, input.data());
+        lilv_instance_connect_port(instance, kPortOutLeft, out[0].data());
+        lilv_instance_connect_port(instance, kPortOutRight, out[1].data());
+        for (int b = 0; b < blocks; b++)
+            lilv_instance_run(instance, 512);
+    };
+    lilv_instance_activate(instance);
+    runBlocks(loud, 94);  // about a second
+    ASSERT_GT(meters[kGainReductionMeter], 20.0f) << "the test signal must compress";
+    // A second at 48 kHz is 25 moments of the picture; the host is asked once per moment at most.
+    EXPECT_GE(host.redraws.load(), 20);
+    EXPECT_LE(host.redraws.load(), 26);
+
+    for (const std::uint32_t width : {16u, 300u})
+    {
+        SCOPED_TRACE(width);
+        // Rendered on another thread, as the host's GUI does.
+        InlineDisplayImageSurface* surface = nullptr;
+        std::thread([&] { surface = display->render(lilv_instance_get_handle(instance), width, 100); }).join();
+        ASSERT_NE(surface, nullptr);
+        ASSERT_EQ(surface->width, static_cast<int>(width));
+        ASSERT_GT(surface->height, 4);
+        ASSERT_LE(surface->height, 100);
+        ASSERT_GE(surface->stride, surface->width * 4);
+        // The bar in the rightmost column reaches down past the top row, by the reduction.
+        int lit = 0;
+        for (int y = 0; y < surface->height; y++)
+        {
+            std::uint32_t pixel;
+            std::memcpy(&pixel, surface->data + y * surface->stride + (surface->width - 1) * 4, sizeof pixel);
+            lit += ((pixel >> 16) & 0xFF) > 200 ? 1 : 0;
+        }
+        const double expectedRows = std::min(24.0, static_cast<double>(meters[kGainReductionMeter])) / 24.0 *
+                                    (surface->height - 1) + 1.0;
+        EXPECT_NEAR(lit, expectedRows, 2.5);
+    }
+
+    // Silence long enough for every reduction to scroll out of the widest picture: the requests stop.
+    runBlocks(silence, 2400);
+    const int settled = host.redraws.load();
+    runBlocks(silence, 200);
+    EXPECT_EQ(host.redraws.load(), settled);
+    lilv_instance_deactivate(instance);
+    lilv_instance_free(instance);
 }
 
 // Presets applied through lilv set the plug-in exactly as their values say: the output equals the
