@@ -50,9 +50,10 @@ constexpr int parameterOfPort(std::uint32_t port)
 {
     if (port >= kPortFirstControl && port < kPortGainReduction)
         return static_cast<int>(port - kPortFirstControl);
-    if (port >= kPortLaterControls && port < kPortCount)
-        return kFirstReleaseParameters + static_cast<int>(port - kPortLaterControls);
-    return -1;
+    if (port < kPortLaterControls || port - kPortLaterControls >= static_cast<std::uint32_t>(kNumParameters))
+        return -1;
+    const int later = static_cast<int>(port - kPortLaterControls);
+    return later < kNumParameters - kFirstReleaseParameters ? kFirstReleaseParameters + later : -1;
 }
 
 static_assert(controlPortOf(kAttack) == 6 && controlPortOf(kMakeup) == 11 && parameterOfPort(11) == kMakeup &&
