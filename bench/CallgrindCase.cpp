@@ -5,8 +5,9 @@
 // therefore costs the same whatever BLOCKS is.
 //
 //   kestrune_callgrind_case PROCESSOR CASE BLOCKS
-//   PROCESSOR: kestrune | straightforward | plain-gain | lsp | zamx2 | zam | nothing
-//   (nothing processes no sample: what remains of the harness per frame)
+//   PROCESSOR: kestrune | lv2 | straightforward | plain-gain | lsp | zamx2 | zam | nothing
+//   (lv2 is Kestrune's LV2 run with its meters; nothing processes no sample: what remains of the
+//   harness per frame)
 //   CASE:      music | silence | tail
 //
 // music:   1 s of music, then the measured blocks continue it (the key stays above the threshold).
@@ -15,6 +16,9 @@
 //          measured blocks are more zeros, ending before the envelope comes to a standstill, so
 //          each of them still moves the envelope.
 #include "BenchProcessors.h"
+#if KESTRUNE_BENCH_LV2
+#include "BenchLv2.h"
+#endif
 #include "BenchSignals.h"
 #include "DynamicsReference.h"
 #include "KestruneParameters.h"
@@ -38,6 +42,10 @@ std::unique_ptr<Processor> makeProcessor(const std::string& name)
 {
     if (name == "kestrune")
         return makeKestrune(kestruneModulePath(), false);
+#if KESTRUNE_BENCH_LV2
+    if (name == "lv2")
+        return makeKestruneLv2(kestruneLv2ModulePath(), false);
+#endif
     if (name == "straightforward")
         return makeStraightforward(false);
     if (name == "plain-gain")

@@ -2,9 +2,11 @@
 // description always matches the binary: manifest.ttl, kestrune.ttl (plug-in and ports) and
 // presets.ttl. Runs at build time on the build machine.
 //   kestrune_lv2_turtle OUTPUT_DIR BINARY_FILE_NAME
+#include "InlineDisplay.h"
 #include "KestruneLv2Ports.h"
 #include "KestruneParameters.h"
 
+#include <array>
 #include <charconv>
 #include <cstdio>
 #include <fstream>
@@ -35,14 +37,22 @@ struct Preset
 {
     const char* fragment;  // of the preset's URI
     const char* label;
-    float values[kNumParameters];
+    std::array<float, kNumParameters> values;
 };
+
+// A preset sets every parameter: one left out fails to build.
+template <class... Values>
+constexpr std::array<float, kNumParameters> inTableOrder(Values... values)
+{
+    static_assert(sizeof...(Values) == kNumParameters, "a value for every parameter, in the table's order");
+    return {static_cast<float>(values)...};
+}
 
 constexpr Preset kPresets[] = {
     // attack ms, release ms, ratio, use SC, threshold dB, makeup dB
-    {"kick-duck", "Kick duck", {1.0f, 180.0f, 6.0f, 1.0f, -30.0f, 0.0f}},
-    {"vocal-level", "Vocal level", {10.0f, 150.0f, 3.0f, 0.0f, -18.0f, 3.0f}},
-    {"bus-glue", "Bus glue", {30.0f, 100.0f, 2.0f, 0.0f, -12.0f, 2.0f}},
+    {"kick-duck", "Kick duck", inTableOrder(1.0f, 180.0f, 6.0f, 1.0f, -30.0f, 0.0f)},
+    {"vocal-level", "Vocal level", inTableOrder(10.0f, 150.0f, 3.0f, 0.0f, -18.0f, 3.0f)},
+    {"bus-glue", "Bus glue", inTableOrder(30.0f, 100.0f, 2.0f, 0.0f, -12.0f, 2.0f)},
 };
 
 class GenerationError : public std::runtime_error
@@ -116,7 +126,7 @@ std::string controlPort(int index)
     std::ostringstream out;
     out << "[\n"
         << "        a lv2:ControlPort , lv2:InputPort ;\n"
-        << "        lv2:index " << kPortFirstControl + index << " ;\n"
+        << "        lv2:index " << controlPortOf(index) << " ;\n"
         << "        lv2:symbol " << quoted(info.symbol) << " ;\n"
         << "        lv2:name " << quoted(info.name) << " ;\n"
         << "        rdfs:comment " << quoted(info.meaning) << " ;\n"
@@ -131,17 +141,17 @@ std::string controlPort(int index)
     return out.str();
 }
 
-std::string meterPort()
+std::string meterPort(const KestruneLv2MeterPort& meter)
 {
     std::ostringstream out;
     out << "[\n"
         << "        a lv2:ControlPort , lv2:OutputPort ;\n"
-        << "        lv2:index " << kPortGainReduction << " ;\n"
-        << "        lv2:symbol " << quoted(kGainReductionSymbol) << " ;\n"
-        << "        lv2:name " << quoted(kGainReductionName) << " ;\n"
-        << "        rdfs:comment \"largest gain reduction of the last block, makeup excluded; 0 is none\" ;\n"
-        << "        lv2:minimum 0.0 ;\n"
-        << "        lv2:maximum " << number(kGainReductionMaximum) << " ;\n"
+        << "        lv2:index " << meter.index << " ;\n"
+        << "        lv2:symbol " << quoted(meter.symbol) << " ;\n"
+        << "        lv2:name " << quoted(meter.name) << " ;\n"
+        << "        rdfs:comment " << quoted(meter.comment) << " ;\n"
+        << "        lv2:minimum " << number(meter.minimum) << " ;\n"
+        << "        lv2:maximum " << number(meter.maximum) << " ;\n"
         << "        units:unit units:db\n"
         << "    ]";
     return out.str();
@@ -160,7 +170,8 @@ std::string pluginTurtle()
            "detection, keyed by the main pair or the sidechain pair.\" ;\n"
         << "    lv2:minorVersion " << kMinorVersion << " ;\n"
         << "    lv2:microVersion " << kMicroVersion << " ;\n"
-        << "    lv2:optionalFeature lv2:hardRTCapable ;\n"
+        << "    lv2:optionalFeature lv2:hardRTCapable , " << uri(kInlineDisplayQueueDrawUri) << " ;\n"
+        << "    lv2:extensionData " << uri(kInlineDisplayInterfaceUri) << " ;\n"
         << "    lv2:port ";
     std::string separator;
     for (const KestruneLv2AudioPort& port : kLv2AudioPorts)
@@ -170,7 +181,11 @@ std::string pluginTurtle()
     }
     for (int index = 0; index < kNumParameters; index++)
         out << separator << controlPort(index);
-    out << separator << meterPort() << " .\n";
+    for (const KestruneLv2MeterPort& meter : kLv2MeterPorts)
+        out << separator << meterPort(meter);
+    out << " .\n\n"
+        << uri(kInlineDisplayInterfaceUri) << " a lv2:ExtensionData .\n"
+        << uri(kInlineDisplayQueueDrawUri) << " a lv2:Feature .\n";
     return out.str();
 }
 

@@ -1,16 +1,22 @@
 // Kestrune as an LV2 plug-in: the same compressor and block code as the VST 2.4 module, with the
-// settings on control ports in engineering units and a gain-reduction meter on an output port.
-// Hosts call connect_port and run from the audio thread; run allocates, locks and waits on nothing.
+// settings on control ports in engineering units, meters on output ports and a picture of the
+// recent gain reduction for hosts that show inline displays. Hosts call connect_port and run from
+// the audio thread; run allocates, locks and waits on nothing.
+#include "InlineDisplay.h"
 #include "KestruneBlock.h"
 #include "KestruneLv2Ports.h"
 #include "KestruneParameters.h"
+#include "ReductionHistory.h"
+#include "ReductionPicture.h"
 
 #include <lv2/core/lv2.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <new>
+#include <vector>
 
 namespace VAZiro
 {
@@ -20,21 +26,26 @@ namespace
 class KestruneLv2
 {
 public:
-    explicit KestruneLv2(double sampleRate)
-        : m_sampleRate(sampleRate), m_block(m_compressor, defaultSettings(), sampleRate)
+    KestruneLv2(double sampleRate, const LV2_Feature* const* features)
+        : m_sampleRate(sampleRate), m_block(m_compressor, defaultSettings(), sampleRate),
+          m_momentFrames(std::max(1.0, std::floor(sampleRate / kMomentsPerSecond))),
+          m_latest(ReductionHistory::kLength)
     {
         for (int index = 0; index < kNumParameters; index++)
             m_lastGood[index] = defaultValue(index);
+        for (; features != nullptr && *features != nullptr; features++)
+            if (std::strcmp((*features)->URI, kInlineDisplayQueueDrawUri) == 0)
+                m_queueDraw = static_cast<const InlineDisplayQueueDraw*>((*features)->data);
     }
 
     void connect(std::uint32_t port, void* data)
     {
         if (port < kPortFirstControl)
             m_audio[port] = static_cast<float*>(data);
-        else if (port < kPortGainReduction)
-            m_controls[port - kPortFirstControl] = static_cast<const float*>(data);
-        else if (port == kPortGainReduction)
-            m_gainReduction = static_cast<float*>(data);
+        else if (parameterOfPort(port) >= 0)
+            m_controls[parameterOfPort(port)] = static_cast<const float*>(data);
+        else if (port >= kPortGainReduction && port <= kPortOutLevel)
+            m_meters[port - kPortGainReduction] = static_cast<float*>(data);
     }
 
     void activate() { m_compressor.initRuntime(); }
@@ -49,7 +60,7 @@ public:
         const float* sc2 = m_audio[kPortSideRight];
         float* out1 = m_audio[kPortOutLeft];
         float* out2 = m_audio[kPortOutRight];
-        double lowestGain = 1.0;
+        KestruneBlockMeters meters;
         // Every port must be connected before run; a host that breaks that gets silence in place
         // of a crash.
         const bool keyMissing = m_block.settings().useSidechain && (sc1 == nullptr || sc2 == nullptr);
@@ -66,21 +77,59 @@ public:
             while (done < frames)
             {
                 const std::uint32_t piece = frames - done < kLongestPiece ? frames - done : kLongestPiece;
-                const double lowest = processKestruneBlockMetered(
-                    m_block, in1 + done, in2 + done, sc1 != nullptr ? sc1 + done : nullptr,
-                    sc2 != nullptr ? sc2 + done : nullptr, out1 + done, out2 + done,
-                    static_cast<std::int32_t>(piece));
-                if (lowest < lowestGain)
-                    lowestGain = lowest;
+                processKestruneBlockMetered(m_block, in1 + done, in2 + done, sc1 != nullptr ? sc1 + done : nullptr,
+                                            sc2 != nullptr ? sc2 + done : nullptr, out1 + done, out2 + done,
+                                            static_cast<std::int32_t>(piece), meters);
                 done += piece;
             }
         }
-        if (m_gainReduction != nullptr)
-            *m_gainReduction = reductionOf(lowestGain);
+        writeMeters(meters);
+        noteReduction(reductionOf(meters.lowestGain), frames);
+    }
+
+    // GUI thread: the picture of the inline display. The pixels grow here, never in run.
+    InlineDisplayImageSurface* render(std::uint32_t width, std::uint32_t maxHeight)
+    {
+        const PictureSize size = reductionPictureSize(width, maxHeight);
+        if (size.width == 0)
+            return nullptr;
+        const std::size_t needed = static_cast<std::size_t>(size.width) * static_cast<std::size_t>(size.height);
+        if (m_pixels.size() < needed)
+            m_pixels.resize(needed);
+        const std::uint32_t count = m_history.copyLatest(m_latest.data(), static_cast<std::uint32_t>(m_latest.size()));
+        drawReductionPicture(m_pixels.data(), size.width, size.height, size.width, m_latest.data(),
+                             static_cast<int>(count));
+        m_surface = {reinterpret_cast<unsigned char*>(m_pixels.data()), size.width, size.height,
+                     size.width * static_cast<int>(sizeof(std::uint32_t))};
+        return &m_surface;
     }
 
 private:
     static constexpr std::uint32_t kLongestPiece = 1u << 30;
+    // The picture moves by one column per moment; the host is asked to redraw at most this often.
+    static constexpr double kMomentsPerSecond = 25.0;
+    // Less than a pixel row of any picture: a release's last traces draw as nothing.
+    static constexpr float kVisibleReductionDB = 0.01f;
+
+    // The largest reduction of each moment goes to the picture's history; the host is asked to
+    // redraw while the picture still shows a reduction, and not once it has scrolled out of sight.
+    void noteReduction(float reductionDB, std::uint32_t frames)
+    {
+        m_momentReduction = std::max(m_momentReduction, reductionDB);
+        m_momentFramesSeen += frames;
+        if (m_momentFramesSeen < m_momentFrames)
+            return;
+        m_history.push(m_momentReduction);
+        m_momentsSinceReduction = m_momentReduction > kVisibleReductionDB ? 0 : m_momentsSinceReduction + 1;
+        m_momentReduction = 0.0f;
+        m_momentFramesSeen = 0;
+        if (m_queueDraw != nullptr && m_momentsSinceReduction <= ReductionHistory::kLength)
+            m_queueDraw->queue_draw(m_queueDraw->handle);
+    }
+
+    // Peaks at or below this read as the level meters' floor: 10^(floor / 20), a little under.
+    static constexpr float kFloorPeak = 0.999e-6f;
+    static_assert(kLevelFloor == -120.0f, "kFloorPeak follows the floor");
 
     static float defaultValue(int index) { return engineeringFromNormalised(index, parameterDefault(index)); }
 
@@ -92,8 +141,16 @@ private:
     template <class Value>
     static KestruneSettings settingsFrom(Value value)
     {
-        return {value(kAttack), value(kRelease), value(kRatio), !(value(kUseSidechain) < 0.5f),
-                value(kThreshold), value(kMakeup)};
+        return settingsOf(value(kAttack), value(kRelease), value(kRatio), !(value(kUseSidechain) < 0.5f),
+                          value(kThreshold), value(kMakeup));
+    }
+
+    // A parameter added to the table fails to build here until it is read above.
+    template <class... Fields>
+    static KestruneSettings settingsOf(Fields... fields)
+    {
+        static_assert(sizeof...(Fields) == kNumParameters, "a value for every parameter, in the table's order");
+        return {fields...};
     }
 
     // Each control once per block: NaN keeps the last good value, anything else is clamped to the
@@ -111,6 +168,31 @@ private:
             m_lastGood[index] = detail::clampToRange(value, info.minimum, info.maximum);
         }
         return settingsFrom([this](int index) { return m_lastGood[index]; });
+    }
+
+    // A block that did not run (an unconnected buffer) meters as silence without reduction.
+    void writeMeters(const KestruneBlockMeters& meters)
+    {
+        const float values[] = {reductionOf(meters.lowestGain), levelOf(meters.keyPeak), levelOf(meters.inPeak),
+                                levelOf(meters.outPeak)};
+        static_assert(sizeof values / sizeof values[0] == sizeof m_meters / sizeof m_meters[0], "a value per meter");
+        for (std::size_t meter = 0; meter < sizeof values / sizeof values[0]; meter++)
+            if (m_meters[meter] != nullptr)
+                *m_meters[meter] = values[meter];
+    }
+
+    // A peak in dBFS within the level meters' range: silence and anything below reads as the floor,
+    // NaN (which outranks every peak) as the ceiling.
+    static float levelOf(float peak)
+    {
+        if (std::isnan(peak))
+            return kLevelCeiling;
+        if (!(peak > kFloorPeak))
+            return kLevelFloor;  // silence costs no logarithm
+        const double level = lin2dB(static_cast<double>(peak));
+        if (!(level > static_cast<double>(kLevelFloor)))
+            return kLevelFloor;
+        return level < static_cast<double>(kLevelCeiling) ? static_cast<float>(level) : kLevelCeiling;
     }
 
     // The meter in dB: 0 for no reduction (never -0), positive for reduction, at most the port's
@@ -131,15 +213,34 @@ private:
     float m_lastGood[kNumParameters];
     float* m_audio[kPortFirstControl] = {};
     const float* m_controls[kNumParameters] = {};
-    float* m_gainReduction = nullptr;
+    float* m_meters[kPortOutLevel - kPortGainReduction + 1] = {};  // in port order
+
+    // The inline display. Audio thread: the moment being measured and the history's writing end.
+    const InlineDisplayQueueDraw* m_queueDraw = nullptr;
+    double m_momentFrames;
+    double m_momentFramesSeen = 0.0;
+    float m_momentReduction = 0.0f;                                     // dB
+    std::uint32_t m_momentsSinceReduction = ReductionHistory::kLength + 1;  // none yet
+    ReductionHistory m_history;
+    // GUI thread: the history's copy and the pixels.
+    std::vector<float> m_latest;
+    std::vector<std::uint32_t> m_pixels;
+    InlineDisplayImageSurface m_surface = {};
 };
 
-LV2_Handle instantiate(const LV2_Descriptor*, double sampleRate, const char*, const LV2_Feature* const*)
+LV2_Handle instantiate(const LV2_Descriptor*, double sampleRate, const char*, const LV2_Feature* const* features)
 {
     // The envelope coefficients need a finite rate above 0.
     if (!(std::isfinite(sampleRate) && sampleRate > 0.0))
         return nullptr;
-    return new (std::nothrow) KestruneLv2(sampleRate);
+    try
+    {
+        return new KestruneLv2(sampleRate, features);
+    }
+    catch (const std::bad_alloc&)
+    {
+        return nullptr;
+    }
 }
 
 void connectPort(LV2_Handle instance, std::uint32_t port, void* data)
@@ -162,8 +263,24 @@ void cleanup(LV2_Handle instance)
     delete static_cast<KestruneLv2*>(instance);
 }
 
-const void* extensionData(const char*)
+InlineDisplayImageSurface* renderInlineDisplay(LV2_Handle instance, std::uint32_t width, std::uint32_t maxHeight)
 {
+    try
+    {
+        return static_cast<KestruneLv2*>(instance)->render(width, maxHeight);
+    }
+    catch (const std::bad_alloc&)
+    {
+        return nullptr;  // no picture this time; the host keeps running
+    }
+}
+
+const InlineDisplayInterface kInlineDisplay = {renderInlineDisplay};
+
+const void* extensionData(const char* uri)
+{
+    if (uri != nullptr && std::strcmp(uri, kInlineDisplayInterfaceUri) == 0)
+        return &kInlineDisplay;
     return nullptr;
 }
 

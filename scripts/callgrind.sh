@@ -5,10 +5,12 @@
 # bench/CallgrindCase.cpp). Each case runs twice, with N and 2N measured blocks after the same
 # lead-in; the difference of the two totals over N blocks of frames leaves out the harness,
 # loading and the lead-in. Peers that are not installed are reported as such.
-#   scripts/callgrind.sh [PROCESSOR...]   (kestrune straightforward plain-gain lsp zamx2 zam nothing;
-#                                          nothing shows what is left of the harness per frame)
+#   scripts/callgrind.sh [PROCESSOR...]   (kestrune lv2 straightforward plain-gain lsp zamx2 zam nothing;
+#                                          lv2 is the LV2 edition's run with its meters, nothing
+#                                          shows what is left of the harness per frame)
 # N (default 100, at most 200) and KESTRUNE_BUILD_DIR can be set in the environment, and
-# KESTRUNE_BENCH_MODULE names another build of Kestrune.so to count instead of build/'s.
+# KESTRUNE_BENCH_MODULE names another build of Kestrune.so to count instead of build/'s
+# (KESTRUNE_BENCH_LV2_MODULE another kestrune.so of the LV2 edition).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="${KESTRUNE_BUILD_DIR:-$root/build}"
@@ -38,7 +40,7 @@ instructions() {
 }
 
 processors=("$@")
-[ ${#processors[@]} -gt 0 ] || processors=(kestrune straightforward plain-gain lsp zamx2 zam nothing)
+[ ${#processors[@]} -gt 0 ] || processors=(kestrune lv2 straightforward plain-gain lsp zamx2 zam nothing)
 printf '%-16s %12s %12s %24s\n' "instr/frame" "music" "silence" "tail at gain 1.0"
 for processor in "${processors[@]}"; do
   row=$(printf '%-16s' "$processor")

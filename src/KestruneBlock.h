@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <type_traits>
 
@@ -94,8 +95,47 @@ private:
     float m_quietKeyLimit = 0.0f;
 };
 
+// What the metered path measures of a block besides its audio. Peaks are magnitudes as the samples
+// carry them (linear, 1.0 is full scale); a NaN sample counts above infinity.
+struct KestruneBlockMeters
+{
+    double lowestGain = 1.0;  // lowest factor the compressor applied, makeup excluded; 1 for none
+    float keyPeak = 0.0f;     // of the key the compressor compared with its threshold
+    float inPeak = 0.0f;      // of the main pair
+    float outPeak = 0.0f;     // of the outputs
+};
+
 namespace detail
 {
+
+// A float's magnitude as an integer: for magnitudes the bit patterns order as the values do, and
+// integer maxima vectorise where float ones would need fast-math (which the audio never gets).
+inline std::int32_t magnitudeBits(float value) noexcept
+{
+    std::int32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits & 0x7FFFFFFF;
+}
+
+// magnitudeBits of a value that is already a magnitude (its sign bit clear).
+inline std::int32_t bitsOfMagnitude(float magnitude) noexcept
+{
+    std::int32_t bits;
+    std::memcpy(&bits, &magnitude, sizeof bits);
+    return bits;
+}
+
+inline float fromMagnitudeBits(std::int32_t bits) noexcept
+{
+    float value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+inline std::int32_t largerBits(std::int32_t a, std::int32_t b) noexcept
+{
+    return a < b ? b : a;
+}
 
 // Frames per pass. A whole chunk has a count known at compile time, so the compiler vectorises
 // its element-wise passes; the scratch arrays below are a few kB of stack.
@@ -133,20 +173,53 @@ inline void scaleChannel(const float* in, const double* gains, double makeup, fl
     }
 }
 
+// scaleChannel that also takes the largest magnitude it writes into peakBits (as magnitudeBits).
+template <class Count>
+inline void scaleChannelMetered(const float* in, const double* gains, double makeup, float* out, Count frames,
+                                std::int32_t& peakBits) noexcept
+{
+    const int n = frames;
+    std::int32_t peak = peakBits;
+    if (makeup == 1.0)
+    {
+#pragma GCC unroll 8
+        for (int i = 0; i < n; i++)
+        {
+            const float value = static_cast<float>(static_cast<double>(in[i]) * gains[i]);
+            out[i] = value;
+            peak = largerBits(peak, magnitudeBits(value));
+        }
+    }
+    else
+    {
+#pragma GCC unroll 8
+        for (int i = 0; i < n; i++)
+        {
+            const float value = static_cast<float>(static_cast<double>(in[i]) * gains[i] * makeup);
+            out[i] = value;
+            peak = largerBits(peak, magnitudeBits(value));
+        }
+    }
+    peakBits = peak;
+}
+
 // One chunk of at most kChunkFrames frames. Everything the chunk reads is copied first, so an
 // output may be the same buffer as any input. A key is the larger magnitude of its pair, the second
 // winning only when strictly larger (a NaN in the first stays): in float, exactly as in double,
 // since widening is exact and keeps the order. With kMetered it returns the lowest factor of the
-// chunk (a NaN factor is passed over, as a comparison would), otherwise 1.
+// chunk (a NaN factor is passed over, as a comparison would) and adds the chunk's peaks to peaks;
+// otherwise it returns 1 and peaks may be null.
 template <bool kSidechain, bool kMetered, class Count>
 inline double processChunk(BLSimpleComp& compressor, double makeup, float quietKeyLimit, const float* in1,
                            const float* in2, const float* sc1, const float* sc2, float* out1, float* out2,
-                           Count frames) noexcept
+                           Count frames, KestruneBlockMeters* peaks) noexcept
 {
     float left[kChunkFrames];
     float right[kChunkFrames];
     double levels[kChunkFrames];
     int quiet = 0;
+    std::int32_t keyPeak = 0;
+    std::int32_t mainPeak = 0;  // self-keyed, the key's peak is the main pair's
     const int n = frames;
 #pragma GCC unroll 2
     for (int i = 0; i < n; i++)
@@ -160,6 +233,19 @@ inline double processChunk(BLSimpleComp& compressor, double makeup, float quietK
         const float key = (rect1 < rect2) ? rect2 : rect1;
         levels[i] = static_cast<double>(key) + DC_OFFSET;
         quiet += (key < quietKeyLimit) ? 1 : 0;
+        if constexpr (kMetered)
+        {
+            keyPeak = largerBits(keyPeak, bitsOfMagnitude(key));
+            if constexpr (kSidechain)
+                mainPeak = largerBits(mainPeak, largerBits(magnitudeBits(main1), magnitudeBits(main2)));
+        }
+    }
+    if constexpr (kMetered)
+    {
+        if constexpr (!kSidechain)
+            mainPeak = keyPeak;
+        peaks->keyPeak = fromMagnitudeBits(largerBits(magnitudeBits(peaks->keyPeak), keyPeak));
+        peaks->inPeak = fromMagnitudeBits(largerBits(magnitudeBits(peaks->inPeak), mainPeak));
     }
 
     double lowest = 1.0;
@@ -168,24 +254,40 @@ inline double processChunk(BLSimpleComp& compressor, double makeup, float quietK
     {
         scaleChannel(left, gain, makeup, out1, frames);
         scaleChannel(right, gain, makeup, out2, frames);
-        if (kMetered && gain < lowest)
-            lowest = gain;
+        if constexpr (kMetered)
+        {
+            // One factor for the chunk, and rounding keeps the order of magnitudes: the loudest
+            // input sample gives the loudest output sample.
+            const float outPeak = static_cast<float>(static_cast<double>(fromMagnitudeBits(mainPeak)) * gain * makeup);
+            peaks->outPeak = fromMagnitudeBits(largerBits(magnitudeBits(peaks->outPeak), magnitudeBits(outPeak)));
+            if (gain < lowest)
+                lowest = gain;
+        }
         return lowest;
     }
     double gains[kChunkFrames];
     compressor.gains(levels, gains, frames, quiet == 0);
-    scaleChannel(left, gains, makeup, out1, frames);
-    scaleChannel(right, gains, makeup, out2, frames);
-    if (kMetered)
+    if constexpr (kMetered)
+    {
+        std::int32_t outPeak = 0;
+        scaleChannelMetered(left, gains, makeup, out1, frames, outPeak);
+        scaleChannelMetered(right, gains, makeup, out2, frames, outPeak);
+        peaks->outPeak = fromMagnitudeBits(largerBits(magnitudeBits(peaks->outPeak), outPeak));
         for (int i = 0; i < n; i++)
             lowest = (gains[i] < lowest) ? gains[i] : lowest;
+    }
+    else
+    {
+        scaleChannel(left, gains, makeup, out1, frames);
+        scaleChannel(right, gains, makeup, out2, frames);
+    }
     return lowest;
 }
 
 template <bool kSidechain, bool kMetered>
 inline double processFrames(BLSimpleComp& compressor, double makeup, float quietKeyLimit, const float* in1,
                             const float* in2, const float* sc1, const float* sc2, float* out1, float* out2,
-                            std::int32_t frames) noexcept
+                            std::int32_t frames, KestruneBlockMeters* peaks) noexcept
 {
     double lowest = 1.0;
     std::int32_t done = 0;
@@ -193,14 +295,14 @@ inline double processFrames(BLSimpleComp& compressor, double makeup, float quiet
     {
         const double chunkLowest = processChunk<kSidechain, kMetered>(compressor, makeup, quietKeyLimit, in1 + done,
                                                                       in2 + done, sc1 + done, sc2 + done, out1 + done,
-                                                                      out2 + done, WholeChunk());
+                                                                      out2 + done, WholeChunk(), peaks);
         lowest = (chunkLowest < lowest) ? chunkLowest : lowest;
     }
     if (done < frames)
     {
         const double chunkLowest = processChunk<kSidechain, kMetered>(
             compressor, makeup, quietKeyLimit, in1 + done, in2 + done, sc1 + done, sc2 + done, out1 + done,
-            out2 + done, static_cast<int>(frames - done));
+            out2 + done, static_cast<int>(frames - done), peaks);
         lowest = (chunkLowest < lowest) ? chunkLowest : lowest;
     }
     return lowest;
@@ -208,16 +310,17 @@ inline double processFrames(BLSimpleComp& compressor, double makeup, float quiet
 
 template <bool kMetered>
 inline double processBlock(KestruneBlockState& state, const float* in1, const float* in2, const float* sc1,
-                           const float* sc2, float* out1, float* out2, std::int32_t frames) noexcept
+                           const float* sc2, float* out1, float* out2, std::int32_t frames,
+                           KestruneBlockMeters* peaks) noexcept
 {
     BLSimpleComp& compressor = state.compressor();
     const double makeup = state.makeupGain();
     const float quietKeyLimit = state.quietKeyLimit();
     if (state.settings().useSidechain)
         return processFrames<true, kMetered>(compressor, makeup, quietKeyLimit, in1, in2, sc1, sc2, out1, out2,
-                                             frames);
+                                             frames, peaks);
     return processFrames<false, kMetered>(compressor, makeup, quietKeyLimit, in1, in2, in1, in2, out1, out2,
-                                          frames);
+                                          frames, peaks);
 }
 
 } // namespace detail
@@ -230,17 +333,19 @@ inline void processKestruneBlock(KestruneBlockState& state, const float* in1, co
                                  const float* sc1, const float* sc2, float* out1, float* out2,
                                  std::int32_t frames) noexcept
 {
-    detail::processBlock<false>(state, in1, in2, sc1, sc2, out1, out2, frames);
+    detail::processBlock<false>(state, in1, in2, sc1, sc2, out1, out2, frames, nullptr);
 }
 
-// processKestruneBlock that also reports the lowest gain the compressor applied in the block
-// (linear, makeup excluded; 1 when it applied none or frames is 0), for editions that meter the
-// gain reduction. The audio is the same bit for bit.
-inline double processKestruneBlockMetered(KestruneBlockState& state, const float* in1, const float* in2,
-                                          const float* sc1, const float* sc2, float* out1, float* out2,
-                                          std::int32_t frames) noexcept
+// processKestruneBlock that also meters the block for editions that show it: meters takes in the
+// lowest gain and the peaks of these frames (it may hold earlier ones: a longer block in pieces;
+// a fresh KestruneBlockMeters reads 1 and silence, as do 0 frames). The audio is the same bit for
+// bit.
+inline void processKestruneBlockMetered(KestruneBlockState& state, const float* in1, const float* in2,
+                                        const float* sc1, const float* sc2, float* out1, float* out2,
+                                        std::int32_t frames, KestruneBlockMeters& meters) noexcept
 {
-    return detail::processBlock<true>(state, in1, in2, sc1, sc2, out1, out2, frames);
+    const double lowest = detail::processBlock<true>(state, in1, in2, sc1, sc2, out1, out2, frames, &meters);
+    meters.lowestGain = (lowest < meters.lowestGain) ? lowest : meters.lowestGain;
 }
 
 }  // namespace VAZiro

@@ -2,7 +2,10 @@
 // would, reads its description port by port, lists and applies its presets, and runs blocks beside
 // the VST 2.4 module (loaded through host/) and the reference model of tests/support. The expected
 // ports, ranges and presets are written out here as the product defines them, not read from the
-// parameter table the bundle is generated from.
+// parameter table the bundle is generated from; only the port indices come from the plug-in's own
+// layout, so a port that moves shows as a wrong symbol at its index.
+#include "InlineDisplay.h"
+#include "KestruneLv2Ports.h"
 #include "ReferenceModel.h"
 #include "TestSeed.h"
 #include "VstHost.h"
@@ -15,6 +18,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -23,6 +27,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace
@@ -127,6 +132,7 @@ enum class Kind { AudioIn, AudioOut, ControlIn, ControlOut };
 
 struct ExpectedPort
 {
+    std::uint32_t index;
     const char* symbol;
     Kind kind;
     bool sidechain;
@@ -135,25 +141,36 @@ struct ExpectedPort
     float minimum, maximum, defaultValue;  // control inputs; the meter has no default
 };
 
+using namespace VAZiro;
 const ExpectedPort kPorts[] = {
-    {"in_l", Kind::AudioIn, false, false, "", 0, 0, 0},
-    {"in_r", Kind::AudioIn, false, false, "", 0, 0, 0},
-    {"sc_l", Kind::AudioIn, true, false, "", 0, 0, 0},
-    {"sc_r", Kind::AudioIn, true, false, "", 0, 0, 0},
-    {"out_l", Kind::AudioOut, false, false, "", 0, 0, 0},
-    {"out_r", Kind::AudioOut, false, false, "", 0, 0, 0},
-    {"attack", Kind::ControlIn, false, false, "ms", 0.1f, 100.0f, 10.0f},
-    {"release", Kind::ControlIn, false, false, "ms", 0.1f, 500.0f, 100.0f},
-    {"ratio", Kind::ControlIn, false, false, "", 1.0f, 10.0f, 1.0f},
-    {"use_sc", Kind::ControlIn, false, true, "", 0.0f, 1.0f, 0.0f},
-    {"threshold", Kind::ControlIn, false, false, "db", -120.0f, 0.0f, 0.0f},
-    {"makeup", Kind::ControlIn, false, false, "db", -18.0f, 18.0f, 0.0f},
-    {"gain_reduction", Kind::ControlOut, false, false, "db", 0.0f, 120.0f, kNaN},
+    {kPortInLeft, "in_l", Kind::AudioIn, false, false, "", 0, 0, 0},
+    {kPortInRight, "in_r", Kind::AudioIn, false, false, "", 0, 0, 0},
+    {kPortSideLeft, "sc_l", Kind::AudioIn, true, false, "", 0, 0, 0},
+    {kPortSideRight, "sc_r", Kind::AudioIn, true, false, "", 0, 0, 0},
+    {kPortOutLeft, "out_l", Kind::AudioOut, false, false, "", 0, 0, 0},
+    {kPortOutRight, "out_r", Kind::AudioOut, false, false, "", 0, 0, 0},
+    {controlPortOf(kref::kAttack), "attack", Kind::ControlIn, false, false, "ms", 0.1f, 100.0f, 10.0f},
+    {controlPortOf(kref::kRelease), "release", Kind::ControlIn, false, false, "ms", 0.1f, 500.0f, 100.0f},
+    {controlPortOf(kref::kRatio), "ratio", Kind::ControlIn, false, false, "", 1.0f, 10.0f, 1.0f},
+    {controlPortOf(kref::kUseSidechain), "use_sc", Kind::ControlIn, false, true, "", 0.0f, 1.0f, 0.0f},
+    {controlPortOf(kref::kThreshold), "threshold", Kind::ControlIn, false, false, "db", -120.0f, 0.0f, 0.0f},
+    {controlPortOf(kref::kMakeup), "makeup", Kind::ControlIn, false, false, "db", -18.0f, 18.0f, 0.0f},
+    {kPortGainReduction, "gain_reduction", Kind::ControlOut, false, false, "db", 0.0f, 120.0f, kNaN},
+    {kPortKeyLevel, "key_level", Kind::ControlOut, false, false, "db", -120.0f, 24.0f, kNaN},
+    {kPortInLevel, "in_level", Kind::ControlOut, false, false, "db", -120.0f, 24.0f, kNaN},
+    {kPortOutLevel, "out_level", Kind::ControlOut, false, false, "db", -120.0f, 24.0f, kNaN},
 };
-constexpr std::uint32_t kPortCount = sizeof kPorts / sizeof kPorts[0];
-constexpr std::uint32_t kFirstControl = 6;
-constexpr std::uint32_t kMeter = 12;
-constexpr int kControls = 6;
+constexpr int kControls = kref::kParameterCount;
+// The meters' ports, in the order Lv2Instance keeps their values.
+constexpr std::uint32_t kMeterPorts[] = {kPortGainReduction, kPortKeyLevel, kPortInLevel, kPortOutLevel};
+enum Meter { kGainReductionMeter, kKeyLevelMeter, kInLevelMeter, kOutLevelMeter, kMeterCount };
+
+// The expected port of a control, by parameter index.
+const ExpectedPort& controlPort(int parameter)
+{
+    return *std::find_if(std::begin(kPorts), std::end(kPorts),
+                         [&](const ExpectedPort& port) { return port.index == controlPortOf(parameter); });
+}
 
 // attack ms, release ms, ratio, use_sc, threshold dB, makeup dB
 struct ExpectedPreset
@@ -201,14 +218,14 @@ TEST(Lv2Bundle, PortsInOrderWithSymbolsRangesDefaultsUnitsAndProperties)
     const LilvPlugin* plugin = requirePlugin();
     ASSERT_NE(plugin, nullptr);
     World& w = world();
-    ASSERT_EQ(lilv_plugin_get_num_ports(plugin), kPortCount);
+    ASSERT_EQ(lilv_plugin_get_num_ports(plugin), static_cast<std::uint32_t>(kPortCount));
+    ASSERT_EQ(std::size(kPorts), static_cast<std::size_t>(kPortCount)) << "a port this test does not know";
     const LilvNode* unitPredicate = w.node(std::string(kUnits) + "unit");
 
-    for (std::uint32_t index = 0; index < kPortCount; index++)
+    for (const ExpectedPort& expected : kPorts)
     {
-        const ExpectedPort& expected = kPorts[index];
-        SCOPED_TRACE(std::string("port ") + std::to_string(index) + " " + expected.symbol);
-        const LilvPort* port = lilv_plugin_get_port_by_index(plugin, index);
+        SCOPED_TRACE(std::string("port ") + std::to_string(expected.index) + " " + expected.symbol);
+        const LilvPort* port = lilv_plugin_get_port_by_index(plugin, expected.index);
         ASSERT_NE(port, nullptr);
         EXPECT_STREQ(lilv_node_as_string(lilv_port_get_symbol(plugin, port)), expected.symbol);
 
@@ -323,7 +340,7 @@ TEST(Lv2Bundle, ListsEachPresetWithEveryControl)
         EXPECT_EQ(found->values.size(), static_cast<std::size_t>(kControls)) << "a preset must set every control";
         for (int c = 0; c < kControls; c++)
         {
-            const char* symbol = kPorts[kFirstControl + c].symbol;
+            const char* symbol = controlPort(c).symbol;
             const auto value = found->values.find(symbol);
             ASSERT_NE(value, found->values.end()) << symbol;
             EXPECT_EQ(value->second, expected.values[c]) << symbol;
@@ -342,8 +359,9 @@ public:
         if (m_instance == nullptr)
             return;
         for (int c = 0; c < kControls; c++)
-            lilv_instance_connect_port(m_instance, kFirstControl + static_cast<std::uint32_t>(c), &m_controls[c]);
-        lilv_instance_connect_port(m_instance, kMeter, &m_meter);
+            lilv_instance_connect_port(m_instance, controlPortOf(c), &m_controls[c]);
+        for (int m = 0; m < kMeterCount; m++)
+            lilv_instance_connect_port(m_instance, kMeterPorts[m], &m_meters[m]);
     }
     ~Lv2Instance()
     {
@@ -365,16 +383,16 @@ public:
         m_active = true;
     }
     float& control(int index) { return m_controls[index]; }
-    float meter() const { return m_meter; }
-    void setMeter(float value) { m_meter = value; }
+    float meter(Meter which = kGainReductionMeter) const { return m_meters[which]; }
+    void setMeters(float value) { m_meters.fill(value); }
 
     // in: main L, R, side L, R; out: L, R. Buffers may be shared, as a host may do.
     void run(const float* const* in, float* const* out, std::uint32_t frames)
     {
         for (std::uint32_t c = 0; c < 4; c++)
             lilv_instance_connect_port(m_instance, c, const_cast<float*>(in[c]));
-        lilv_instance_connect_port(m_instance, 4, out[0]);
-        lilv_instance_connect_port(m_instance, 5, out[1]);
+        lilv_instance_connect_port(m_instance, kPortOutLeft, out[0]);
+        lilv_instance_connect_port(m_instance, kPortOutRight, out[1]);
         lilv_instance_run(m_instance, frames);
     }
 
@@ -382,7 +400,7 @@ private:
     LilvInstance* m_instance;
     bool m_active = false;
     std::array<float, kControls> m_controls{};
-    float m_meter = kNaN;
+    std::array<float, kMeterCount> m_meters{kNaN, kNaN, kNaN, kNaN};
 };
 
 // The meter the model implies for one block: the largest reduction in dB of the lowest gain it
@@ -459,7 +477,7 @@ float engineeringFor(const kref::ReferenceModel& model, int index, float normali
 {
     if (std::isnan(normalised))
         return kNaN;
-    const ExpectedPort& port = kPorts[kFirstControl + static_cast<std::uint32_t>(index)];
+    const ExpectedPort& port = controlPort(index);
     if (normalised < 0.0f || normalised > 1.0f)
     {
         const float span = port.maximum - port.minimum;
@@ -569,7 +587,7 @@ TEST_P(Lv2Audio, MatchesTheVstModuleBitForBitAndMetersTheModelsReduction)
             vst.setParameter(index, pending[index]);
             model.setParameter(index, pending[index]);
             plugin.control(index) = engineeringFor(model, index, pending[index], random);
-            note(std::string(kPorts[kFirstControl + static_cast<std::uint32_t>(index)].symbol) + ": normalised " +
+            note(std::string(controlPort(index).symbol) + ": normalised " +
                  std::to_string(pending[index]) + ", LV2 port " + std::to_string(plugin.control(index)));
         }
     };
@@ -632,7 +650,7 @@ TEST_P(Lv2Audio, MatchesTheVstModuleBitForBitAndMetersTheModelsReduction)
              (inPlace ? ", in place" : ""));
         float* outLv2[2] = {inPlace ? workIn[0] : lv2Out[0].data() + position,
                             inPlace ? workIn[1] : lv2Out[1].data() + position};
-        plugin.setMeter(kNaN);
+        plugin.setMeters(kNaN);
         plugin.run(workIn, outLv2, length);
         if (inPlace)
             for (int c = 0; c < 2; c++)
@@ -670,6 +688,178 @@ INSTANTIATE_TEST_SUITE_P(Rates, Lv2Audio,
                                            RunCase{48000.0, Keying::Switching}, RunCase{96000.0, Keying::Sidechain},
                                            RunCase{384000.0, Keying::Self}, RunCase{384000.0, Keying::Switching}),
                          caseName);
+
+// The level a meter should show for a peak: dBFS, held within -120 .. +24.
+float expectedLevel(double peak)
+{
+    if (!(peak > 0.0))
+        return -120.0f;
+    const double level = 20.0 * std::log10(peak);
+    return static_cast<float>(std::min(24.0, std::max(-120.0, level)));
+}
+
+double peakOf(const float* samples, std::uint32_t frames)
+{
+    double peak = 0.0;
+    for (std::uint32_t i = 0; i < frames; i++)
+        peak = std::max(peak, std::fabs(static_cast<double>(samples[i])));
+    return peak;
+}
+
+// The level meters read, for every block, the peaks of the buffers the host handed over and got
+// back, in dBFS: the key (the main pair, or the sidechain with use SC on), the main pair and the
+// outputs. Digital silence, a peak below -120 dBFS and one above +24 dBFS read as the range's ends.
+TEST(Lv2Meters, LevelsAreThePeaksOfEachBlock)
+{
+    ASSERT_NE(requirePlugin(), nullptr);
+    constexpr double kRate = 48000.0;
+    constexpr std::size_t kFrames = 48000;
+    std::mt19937 random = kestrune_test::seededGenerator();
+    Channels signal = makeSignal(random, kRate, kFrames);
+    // Edges at the end: silence, a whisper below the floor, a peak beyond the ceiling.
+    const std::size_t edges = kFrames - 3 * 512;
+    for (std::size_t i = edges; i < kFrames; i++)
+    {
+        const float value = i < edges + 512 ? 0.0f : (i < edges + 1024 ? 5e-7f : 40.0f);
+        for (int c = 0; c < 4; c++)
+            signal[c][i] = (i % 2 == 0 ? value : -value) * (c % 2 == 0 ? 1.0f : 0.5f);
+    }
+    static const std::uint32_t kLengths[] = {1, 64, 333, 512, 4096, 77};
+
+    for (const bool sidechain : {false, true})
+    {
+        SCOPED_TRACE(sidechain ? "sidechain-keyed" : "self-keyed");
+        Lv2Instance plugin(kRate);
+        ASSERT_TRUE(plugin.valid());
+        const float settings[kControls] = {1.0f, 80.0f, 4.0f, sidechain ? 1.0f : 0.0f, -30.0f, 6.0f};
+        for (int c = 0; c < kControls; c++)
+            plugin.control(c) = settings[c];
+        plugin.activate();
+        std::vector<float> out[2] = {std::vector<float>(kFrames), std::vector<float>(kFrames)};
+        int compressedBlocks = 0;
+        int keyedApart = 0;
+        std::size_t position = 0;
+        for (int block = 0; position < kFrames; block++)
+        {
+            // The edges come in blocks of their own.
+            std::uint32_t length = kLengths[block % std::size(kLengths)];
+            if (position < edges)
+                length = static_cast<std::uint32_t>(std::min<std::size_t>(length, edges - position));
+            else
+                length = 512;
+            const float* in[4];
+            for (int c = 0; c < 4; c++)
+                in[c] = signal[c].data() + position;
+            float* o[2] = {out[0].data() + position, out[1].data() + position};
+            plugin.setMeters(kNaN);
+            plugin.run(in, o, length);
+
+            const double inPeak = std::max(peakOf(in[0], length), peakOf(in[1], length));
+            const double keyPeak = sidechain ? std::max(peakOf(in[2], length), peakOf(in[3], length)) : inPeak;
+            const double outPeak = std::max(peakOf(o[0], length), peakOf(o[1], length));
+            const std::string where = "block of " + std::to_string(length) + " at frame " + std::to_string(position);
+            // Tolerance: the plug-in and this test may round the logarithm differently.
+            ASSERT_NEAR(plugin.meter(kKeyLevelMeter), expectedLevel(keyPeak), 1e-4) << where;
+            ASSERT_NEAR(plugin.meter(kInLevelMeter), expectedLevel(inPeak), 1e-4) << where;
+            ASSERT_NEAR(plugin.meter(kOutLevelMeter), expectedLevel(outPeak), 1e-4) << where;
+            compressedBlocks += plugin.meter(kInLevelMeter) + 6.0f - plugin.meter(kOutLevelMeter) > 3.0f ? 1 : 0;
+            keyedApart += std::fabs(expectedLevel(keyPeak) - expectedLevel(inPeak)) > 3.0f ? 1 : 0;
+            if (position == edges || position == edges + 512 || position == edges + 1024)
+            {
+                const float end = position == edges + 1024 ? 24.0f : -120.0f;
+                EXPECT_EQ(plugin.meter(kKeyLevelMeter), end) << where;
+                EXPECT_EQ(plugin.meter(kInLevelMeter), end) << where;
+            }
+            position += length;
+        }
+        // The checks above mean something only where the output differs from the input by more
+        // than the makeup, and where the key is not the main pair.
+        EXPECT_GT(compressedBlocks, 10);
+        if (sidechain)
+        {
+            EXPECT_GT(keyedApart, 10);
+        }
+    }
+}
+
+// The inline display as Ardour drives it: the queue_draw feature offered at instantiation, the
+// interface from extension_data, render from another thread than run. While the plug-in compresses
+// it asks for redraws and its picture shows a bar at the right edge; once the reduction has scrolled
+// out of the picture it stops asking.
+TEST(Lv2InlineDisplay, RendersTheReductionWhileCompressingAndAsksForRedraws)
+{
+    ASSERT_NE(requirePlugin(), nullptr);
+    struct Host
+    {
+        std::atomic<int> redraws{0};
+    } host;
+    InlineDisplayQueueDraw queueDraw = {&host, [](void* handle) { static_cast<Host*>(handle)->redraws++; }};
+    const LV2_Feature feature = {kInlineDisplayQueueDrawUri, &queueDraw};
+    const LV2_Feature* features[] = {&feature, nullptr};
+    constexpr double kRate = 48000.0;
+    LilvInstance* instance = lilv_plugin_instantiate(world().plugin(), kRate, features);
+    ASSERT_NE(instance, nullptr);
+    const auto* display =
+        static_cast<const InlineDisplayInterface*>(lilv_instance_get_extension_data(instance, kInlineDisplayInterfaceUri));
+    ASSERT_NE(display, nullptr);
+    ASSERT_NE(display->render, nullptr);
+
+    float controls[kControls] = {1.0f, 50.0f, 10.0f, 0.0f, -40.0f, 0.0f};
+    float meters[kMeterCount] = {};
+    for (int c = 0; c < kControls; c++)
+        lilv_instance_connect_port(instance, controlPortOf(c), &controls[c]);
+    for (int m = 0; m < kMeterCount; m++)
+        lilv_instance_connect_port(instance, kMeterPorts[m], &meters[m]);
+    std::vector<float> loud(512), silence(512, 0.0f), out[2] = {std::vector<float>(512), std::vector<float>(512)};
+    for (std::size_t i = 0; i < loud.size(); i++)
+        loud[i] = static_cast<float>(0.5 * std::sin(2.0 * kPi * 200.0 * static_cast<double>(i) / kRate));
+    const auto runBlocks = [&](std::vector<float>& input, int blocks) {
+        for (std::uint32_t c = 0; c < 4; c++)
+            lilv_instance_connect_port(instance, c, input.data());
+        lilv_instance_connect_port(instance, kPortOutLeft, out[0].data());
+        lilv_instance_connect_port(instance, kPortOutRight, out[1].data());
+        for (int b = 0; b < blocks; b++)
+            lilv_instance_run(instance, 512);
+    };
+    lilv_instance_activate(instance);
+    runBlocks(loud, 94);  // about a second
+    ASSERT_GT(meters[kGainReductionMeter], 20.0f) << "the test signal must compress";
+    // A second at 48 kHz is 25 moments of the picture; the host is asked once per moment at most.
+    EXPECT_GE(host.redraws.load(), 20);
+    EXPECT_LE(host.redraws.load(), 26);
+
+    for (const std::uint32_t width : {16u, 300u})
+    {
+        SCOPED_TRACE(width);
+        // Rendered on another thread, as the host's GUI does.
+        InlineDisplayImageSurface* surface = nullptr;
+        std::thread([&] { surface = display->render(lilv_instance_get_handle(instance), width, 100); }).join();
+        ASSERT_NE(surface, nullptr);
+        ASSERT_EQ(surface->width, static_cast<int>(width));
+        ASSERT_GT(surface->height, 4);
+        ASSERT_LE(surface->height, 100);
+        ASSERT_GE(surface->stride, surface->width * 4);
+        // The bar in the rightmost column reaches down past the top row, by the reduction.
+        int lit = 0;
+        for (int y = 0; y < surface->height; y++)
+        {
+            std::uint32_t pixel;
+            std::memcpy(&pixel, surface->data + y * surface->stride + (surface->width - 1) * 4, sizeof pixel);
+            lit += ((pixel >> 16) & 0xFF) > 200 ? 1 : 0;
+        }
+        const double expectedRows = std::min(24.0, static_cast<double>(meters[kGainReductionMeter])) / 24.0 *
+                                    (surface->height - 1) + 1.0;
+        EXPECT_NEAR(lit, expectedRows, 2.5);
+    }
+
+    // Silence long enough for every reduction to scroll out of the widest picture: the requests stop.
+    runBlocks(silence, 2400);
+    const int settled = host.redraws.load();
+    runBlocks(silence, 200);
+    EXPECT_EQ(host.redraws.load(), settled);
+    lilv_instance_deactivate(instance);
+    lilv_instance_free(instance);
+}
 
 // Presets applied through lilv set the plug-in exactly as their values say: the output equals the
 // model configured with the same engineering values, and each compresses the test signal.
@@ -709,7 +899,7 @@ TEST(Lv2Presets, EachAppliedPresetRunsWithItsSettings)
             plugin.control(c) = kNaN;  // whatever the preset leaves out would show as the default
         for (const auto& value : preset->values)
             for (int c = 0; c < kControls; c++)
-                if (value.first == kPorts[kFirstControl + static_cast<std::uint32_t>(c)].symbol)
+                if (value.first == controlPort(c).symbol)
                     plugin.control(c) = value.second;
         plugin.activate();
 

@@ -349,8 +349,9 @@ TEST(KestruneBlock, QuietKeyLimitIsExactAndClose)
 }
 
 // The metered form, as the LV2 edition runs it: the same audio, and for every block the lowest
-// factor the model applied in it (makeup left out; 1 for a block without compression).
-TEST(KestruneBlock, MeteredBlocksReportTheLowestFactor)
+// factor the model applied in it (makeup left out; 1 for a block without compression) and the
+// peaks of the key, the main pair and the outputs, taken from the signal and the model's output.
+TEST(KestruneBlock, MeteredBlocksReportTheLowestFactorAndThePeaks)
 {
     std::mt19937 random = kestrune_test::seededGenerator();
     for (const bool sidechain : {false, true})
@@ -373,10 +374,14 @@ TEST(KestruneBlock, MeteredBlocksReportTheLowestFactor)
         for (int block = 0; at < signal.frames(); block++)
         {
             const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(sizes[block % 6]), signal.frames() - at);
-            const double lowest = VAZiro::processKestruneBlockMetered(
-                state, &signal.channel[0][at], &signal.channel[1][at], &signal.channel[2][at], &signal.channel[3][at],
-                &out1[at], &out2[at], static_cast<std::int32_t>(n));
+            VAZiro::KestruneBlockMeters meters;
+            VAZiro::processKestruneBlockMetered(state, &signal.channel[0][at], &signal.channel[1][at],
+                                                &signal.channel[2][at], &signal.channel[3][at], &out1[at], &out2[at],
+                                                static_cast<std::int32_t>(n), meters);
             double expectedLowest = 1.0;
+            double keyPeak = 0.0;
+            double inPeak = 0.0;
+            double outPeak = 0.0;
             for (std::size_t f = at; f < at + n; f++)
             {
                 const double left = signal.channel[0][f];
@@ -386,10 +391,19 @@ TEST(KestruneBlock, MeteredBlocksReportTheLowestFactor)
                 const double factor = model.gain(key);
                 if (factor < expectedLowest)
                     expectedLowest = factor;
-                ASSERT_EQ(bitsOf(out1[f]), bitsOf(static_cast<float>(left * factor * makeup))) << "frame " << f;
-                ASSERT_EQ(bitsOf(out2[f]), bitsOf(static_cast<float>(right * factor * makeup))) << "frame " << f;
+                const float expected1 = static_cast<float>(left * factor * makeup);
+                const float expected2 = static_cast<float>(right * factor * makeup);
+                ASSERT_EQ(bitsOf(out1[f]), bitsOf(expected1)) << "frame " << f;
+                ASSERT_EQ(bitsOf(out2[f]), bitsOf(expected2)) << "frame " << f;
+                keyPeak = std::max(keyPeak, std::fabs(key));
+                inPeak = std::max({inPeak, std::fabs(left), std::fabs(right)});
+                outPeak = std::max({outPeak, std::fabs(static_cast<double>(expected1)),
+                                    std::fabs(static_cast<double>(expected2))});
             }
-            ASSERT_EQ(lowest, expectedLowest) << "block at frame " << at;
+            ASSERT_EQ(meters.lowestGain, expectedLowest) << "block at frame " << at;
+            ASSERT_EQ(static_cast<double>(meters.keyPeak), keyPeak) << "block at frame " << at;
+            ASSERT_EQ(static_cast<double>(meters.inPeak), inPeak) << "block at frame " << at;
+            ASSERT_EQ(static_cast<double>(meters.outPeak), outPeak) << "block at frame " << at;
             compressingBlocks += expectedLowest < 1.0 ? 1 : 0;
             at += n;
         }
