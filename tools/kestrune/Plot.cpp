@@ -77,7 +77,7 @@ std::string renderData(const EnvelopeRecorder& envelopes, const RenderReport& re
                                                {"end_s", number(envelopes.endSeconds())}}) +
                        "time_s,input_min,input_max,key_min,key_max,output_min,output_max,gain_db\n";
     const auto& columns = envelopes.columns();
-    const double width = (envelopes.endSeconds() - envelopes.startSeconds()) / static_cast<double>(columns.size());
+    const double width = envelopes.columnSeconds();
     for (std::size_t c = 0; c < columns.size(); ++c)
     {
         const EnvelopeRecorder::Column& column = columns[c];
@@ -100,23 +100,39 @@ std::string curveData(const CurvePicture& curve)
 void Pictures::add(const std::string& picture, const std::string& csv, const std::string& numbers)
 {
     if (!picture.empty())
-        m_files.push_back(std::make_unique<AtomicFile>(picture));
+        m_pictures.push_back(std::make_unique<AtomicFile>(picture));
     auto data = std::make_unique<AtomicFile>(csv.empty() ? picture + ".csv" : csv);
     std::ofstream out(data->temporaryPath());
     if (!(out << numbers).flush())
         throw ToolError("cannot write " + data->path());
     if (!picture.empty())
-        m_scriptArguments.insert(m_scriptArguments.end(), {data->temporaryPath(), m_files.back()->temporaryPath()});
-    (csv.empty() ? m_scratch : m_files).push_back(std::move(data));
+        m_scriptArguments.insert(m_scriptArguments.end(), {data->temporaryPath(), m_pictures.back()->temporaryPath()});
+    (csv.empty() ? m_scratch : m_data).push_back(std::move(data));
 }
 
 void Pictures::commit()
 {
-    for (const std::unique_ptr<AtomicFile>& file : m_files)
+    for (const std::unique_ptr<AtomicFile>& file : m_data)
+        file->commit();
+    if (m_drawingFailure)
+        std::rethrow_exception(m_drawingFailure);
+    for (const std::unique_ptr<AtomicFile>& file : m_pictures)
         file->commit();
 }
 
-void Pictures::draw(const std::string& size) const
+void Pictures::draw(const std::string& size)
+{
+    try
+    {
+        runScript(size);
+    }
+    catch (const ToolError&)
+    {
+        m_drawingFailure = std::current_exception();
+    }
+}
+
+void Pictures::runScript(const std::string& size) const
 {
     if (m_scriptArguments.empty())
         return;  // only numbers asked for: no script needed
