@@ -35,8 +35,32 @@ std::string row(std::initializer_list<double> values)
     return text + "\n";
 }
 
+// The length of the valid UTF-8 sequence at text[at], 0 when there is none: no overlong form, no
+// surrogate, nothing above U+10FFFF.
+std::size_t validSequence(const std::string& text, std::size_t at)
+{
+    const auto byte = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned lead = byte(at);
+    if (lead < 0x80)
+        return 1;
+    // Lead bytes and the range their first continuation byte may take.
+    const std::size_t length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
+                               : lead >= 0xF0 && lead <= 0xF4                               ? 4
+                                                                                            : 0;
+    const unsigned low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+    const unsigned high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
+    if (length == 0 || at + length > text.size() || byte(at + 1) < low || byte(at + 1) > high)
+        return 0;
+    for (std::size_t i = at + 2; i < at + length; ++i)
+    {
+        if (byte(i) < 0x80 || byte(i) > 0xBF)
+            return 0;
+    }
+    return length;
+}
+
 // The lines "# key: value" that open a data file, the picture's text first; values lose their
-// line breaks.
+// line breaks and bytes that are not UTF-8.
 std::string header(const PictureText& text, std::vector<std::pair<const char*, std::string>> entries)
 {
     entries.insert(entries.begin(), {{"title", text.title},
@@ -46,7 +70,7 @@ std::string header(const PictureText& text, std::vector<std::pair<const char*, s
     for (auto [key, value] : entries)
     {
         std::replace(value.begin(), value.end(), '\n', ' ');
-        lines += std::string("# ") + key + ": " + value + "\n";
+        lines += std::string("# ") + key + ": " + escapeUndecodable(value) + "\n";
     }
     return lines;
 }
@@ -68,6 +92,23 @@ std::string plotScript()
 }
 
 }  // namespace
+
+std::string escapeUndecodable(const std::string& text)
+{
+    std::string escaped;
+    for (std::size_t at = 0; at < text.size();)
+    {
+        const std::size_t length = validSequence(text, at);
+        if (length == 0)
+            escaped += printed("\\x%02x", static_cast<unsigned char>(text[at++]));
+        else
+        {
+            escaped.append(text, at, length);
+            at += length;
+        }
+    }
+    return escaped;
+}
 
 std::string renderData(const EnvelopeRecorder& envelopes, const RenderReport& report)
 {

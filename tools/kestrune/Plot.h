@@ -15,6 +15,10 @@ namespace kestrune
 // The extensions of the pictures plot.py draws, each in the format it names.
 constexpr const char* kPictureExtensions[] = {"png", "svg", "pdf"};
 
+// Text as valid UTF-8: every byte that is not part of a valid sequence becomes \xHH, as Python shows
+// it. Titles are made of file names and an effect's texts, which are bytes in no promised encoding.
+std::string escapeUndecodable(const std::string& text);
+
 // The numbers of a picture as plot.py reads them (see `kestrune plot --help` and `curve --help`).
 std::string renderData(const EnvelopeRecorder& envelopes, const RenderReport& report);
 std::string curveData(const CurvePicture& curve);
