@@ -199,7 +199,7 @@ bool placeholderLength(std::int64_t frames, const SF_INFO& info)
 // --- reading -------------------------------------------------------------------------------------
 
 AudioReader::AudioReader(const std::string& path, const std::string& role)
-    : m_path(displayName(path, false)), m_role(path == "-" ? std::string() : "the " + role + " ")
+    : m_path(displayName(path, false)), m_role("the " + role + (path == "-" ? " from " : " "))
 {
     if (path == "-")
         m_file.reset(sf_open_fd(STDIN_FILENO, SFM_READ, &m_info, SF_FALSE));

@@ -45,7 +45,7 @@ public:
 
 private:
     std::string m_path;
-    std::string m_role;  // "the input ", "the sidechain ", or "" for standard input
+    std::string m_role;  // "the input ", "the sidechain from " (standard input) ...
     SF_INFO m_info{};
     std::int64_t m_declared = -1;  // frames the header declares, -1 when it does not say
     std::int64_t m_delivered = 0;
