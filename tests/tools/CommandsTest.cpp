@@ -376,6 +376,61 @@ TEST(Pictures, AnEffectThatSilencesItsOutputIsDrawn)
     EXPECT_GT(std::count(gain.begin(), gain.end(), -HUGE_VAL), 1000);
 }
 
+TEST(Pictures, NamesThatAreNotUtf8AreTitledWithTheirBytesEscaped)
+{
+    // File names are bytes; the title shows one that is not UTF-8 as Python would, and the picture and
+    // the audio are written. plot.py, run by hand, refuses a size it cannot draw in its own words.
+    TemporaryFolder folder;
+    const std::string name = folder.file("caf\xe9 \xc3\xa9t\xc3.wav");
+    writeAudio(name, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, 48000, 4800,
+               [](std::int64_t i, int) { return 0.5 * std::sin(0.05 * static_cast<double>(i)); });
+    const tooltest::RunResult result = runTool({"render", name, "-o", folder.file("\xff.wav"), "--plot",
+                                                folder.file("\xff.png"), "--data", folder.file("d.csv"), "-q"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(readDataFile(folder.file("d.csv")).meta.at("title"), "Kestrune: caf\\xe9 \xc3\xa9t\\xc3.wav");
+    expectSensiblePng(folder.file("\xff.png"));
+    EXPECT_EQ(readAudio(folder.file("\xff.wav")).frames(), 4800);
+
+    const std::string script = std::filesystem::path(KESTRUNE_TOOL_PATH).parent_path() / "plot.py";
+    for (const std::string size : {"-800x600", "4294967496x300", "800x"})
+    {
+        const tooltest::RunResult drawn =
+            tooltest::runProgram({"/usr/bin/python3", script, "--size", size, folder.file("d.csv"), folder.file("p.png")});
+        EXPECT_EQ(drawn.exitCode, 1);
+        EXPECT_EQ(drawn.err, "plot.py: --size " + size + ": give WIDTHxHEIGHT in pixels, each 200..10000, e.g. 1600x900\n");
+    }
+}
+
+TEST(Options, DoubleDashEndsTheOptionsOfEveryCommand)
+{
+    // A file whose name starts with '-' is read after "--"; every command takes "--", and the usage
+    // lines show nothing of how the surplus words are caught.
+    TemporaryFolder folder;
+    const std::string dashed = folder.file("-in.wav");
+    writeAudio(folder.file("in.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, 48000, 4800,
+               [](std::int64_t i, int) { return 0.5 * std::sin(0.05 * static_cast<double>(i)); });
+    const auto inFolder = [&folder](const std::string& command) {
+        return tooltest::runProgram({"sh", "-c", "cd " + folder.path() + " && " KESTRUNE_TOOL_PATH " " + command});
+    };
+    std::filesystem::copy_file(folder.file("in.wav"), dashed);
+    for (const std::string command : {"render -q -o out.wav -- -in.wav", "render -q -o - -t wav -- - < -in.wav > o.wav",
+                                      "plot -q -o out.png --data out.csv -- -in.wav", "info --",
+                                      "curve -q -o curve.png --attack 1 --release 1 --"})
+    {
+        SCOPED_TRACE(command);
+        const tooltest::RunResult result = inFolder(command);
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+    }
+    EXPECT_TRUE(tooltest::readBytes(folder.file("out.wav")) == tooltest::readBytes(folder.file("o.wav")));
+    EXPECT_EQ(readDataFile(folder.file("out.csv")).meta.at("title"), "Kestrune: -in.wav");
+    for (const std::string command : {"render", "plot", "curve", "info", "demo"})
+    {
+        const std::string usage = lineStartingWith(runTool({command, "--help"}).out, "Usage:");
+        EXPECT_EQ(usage, "Usage: kestrune " + command + " [OPTIONS]" +
+                             (command == "render" || command == "plot" ? " input" : ""));
+    }
+}
+
 TEST(Pictures, NumbersAloneNeedNoDrawingScript)
 {
     // A copy of the program with no plot.py beside it or in ../share: --data alone still works, and

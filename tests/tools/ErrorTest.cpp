@@ -127,6 +127,15 @@ TEST_F(ErrorTest, FilesAndFormats)
         {"picture size without a height", {"curve", "-o", "@/curve.png", "--size", "800"}, kUsage,
          "--size 800: give WIDTHxHEIGHT in pixels"},
         {"picture too small", {"plot", "@/in.wav", "-o", "@/out.png", "--size", "100x80"}, kUsage, "each 200..10000"},
+        // Read through an unsigned 32-bit number these would wrap into range.
+        {"picture size that wraps", {"render", "@/in.wav", "-o", "@/out.wav", "--data", "@/d.csv", "--size",
+                                     "4294967496x300"}, kUsage, "--size 4294967496x300: give WIDTHxHEIGHT"},
+        {"negative picture size", {"plot", "@/in.wav", "-o", "@/out.png", "--size", "-4294966896x600"}, kUsage,
+         "--size -4294966896x600: give WIDTHxHEIGHT in pixels, each 200..10000"},
+        {"picture size with a sign", {"render", "@/in.wav", "-o", "@/out.wav", "--data", "@/d.csv", "--size=+800x600"},
+         kUsage, "--size +800x600: give WIDTHxHEIGHT"},
+        {"picture size with a third number", {"curve", "-o", "@/c.png", "--size", "800x600x2"}, kUsage,
+         "--size 800x600x2: give WIDTHxHEIGHT"},
     };
     for (const ErrorCase& c : cases)
         check(c);
@@ -154,6 +163,18 @@ TEST_F(ErrorTest, Parameters)
         {"ratio below 1", {"plot", "@/in.wav", "-o", "@/out.png", "--ratio", "0.5"}, kUsage, "1..10"},
         {"threshold below -120 dB", {"render", "@/in.wav", "-o", "@/out.wav", "--threshold", "-130"}, kUsage,
          "-120..0"},
+        // Values are shown as typed, not as the nearest short number.
+        {"threshold just below -120 dB", {"render", "@/in.wav", "-o", "@/out.wav", "--threshold", "-120.00001"},
+         kUsage, "--threshold -120.00001 is out of range"},
+        {"makeup just above 18 dB, with =", {"plot", "@/in.wav", "-o", "@/out.png", "--makeup=18.00001"}, kUsage,
+         "--makeup 18.00001 is out of range"},
+        {"zoom ending just before its start",
+         {"plot", "@/in.wav", "-o", "@/out.png", "--start", "0.05000000001", "--end", "0.050000000009"}, kUsage,
+         "--end 0.050000000009 must lie after --start 0.05000000001"},
+        {"zoom starting just past the end", {"plot", "@/in.wav", "-o", "@/out.png", "--start", "0.1000001"}, kUsage,
+         "--start 0.1000001 lies past the end"},
+        {"unknown name with a long value", {"render", "@/in.wav", "-o", "@/out.wav", "--param", "Bogus=0.50000001"},
+         kUsage, "--param Bogus=0.50000001: unknown parameter"},
         {"makeup too high", {"curve", "-o", "@/out.png", "--makeup", "19"}, kUsage, "-18..18"},
         {"not a number", {"render", "@/in.wav", "-o", "@/out.wav", "--ratio", "four"}, kUsage,
          "--ratio: 'four' is not a number"},
@@ -166,7 +187,7 @@ TEST_F(ErrorTest, Parameters)
         {"data file without a name", {"curve", "-o", "@/out.png", "--data", ""}, kUsage,
          "--data: give a file name, not an empty text"},
         {"drawing from past the largest time", {"plot", "@/in.wav", "-o", "@/out.png", "--start", "1e308"}, kUsage,
-         "--start 1e+308 lies past the end of the input (0.1 s)"},
+         "--start 1e308 lies past the end of the input (0.1 s)"},
         {"block of 0 frames", {"render", "@/in.wav", "-o", "@/out.wav", "--block", "0"}, kUsage, "--block"},
         {"block of a fraction", {"render", "@/in.wav", "-o", "@/out.wav", "--block", "1.5"}, kUsage,
          "--block: give a whole number of frames, 1..65536, not 1.5"},
@@ -182,6 +203,13 @@ TEST_F(ErrorTest, Parameters)
          "render: unknown option --treshold (did you mean --threshold?)"},
         {"one input too many", {"render", "@/in.wav", "@/in.wav", "-o", "@/out.wav"}, kUsage,
          "render: unexpected argument '@/in.wav'"},
+        // After "--" every word is an argument: one too many is said as such, an option-like one too.
+        {"one input too many after --", {"render", "@/in.wav", "-o", "@/out.wav", "--", "@/in.wav"}, kUsage,
+         "render: unexpected argument '@/in.wav'"},
+        {"an option after --", {"plot", "-o", "@/out.png", "--", "@/in.wav", "--ratoi"}, kUsage,
+         "plot: unexpected argument '--ratoi'"},
+        {"an argument after -- for a command without any", {"curve", "-o", "@/c.png", "--", "-V"}, kUsage,
+         "curve: unexpected argument '-V'"},
         {"misspelt command", {"inof"}, kUsage, "unknown command 'inof' (did you mean info?)"},
         {"misspelt command after an option", {"-q", "rendr", "@/in.wav"}, kUsage,
          "unknown command 'rendr' (did you mean render?)"},
@@ -219,10 +247,22 @@ TEST_F(ErrorTest, PlugIns)
 
 TEST_F(ErrorTest, PicturesWithoutPython)
 {
-    // When the drawing fails, render --plot writes neither the picture nor the audio.
+    // When the drawing fails, render --plot still writes the audio and the numbers, then fails: only
+    // the picture is missing.
+    ASSERT_EQ(runTool({"render", m_folder.file("in.wav"), "-o", m_folder.file("alone.wav"), "-q"}).exitCode, 0);
     ::setenv("KESTRUNE_PYTHON", "/nonexistent/python3", 1);
-    check({"render with a picture", {"render", "@/in.wav", "-o", "@/out.wav", "--plot", "@/out.png", "-q"}, kFailure,
-           "plotting failed: cannot run /nonexistent/python3: No such file or directory"});
+    const tooltest::RunResult render = runTool({"render", m_folder.file("in.wav"), "-o", m_folder.file("out.wav"),
+                                                "--plot", m_folder.file("out.png"), "--data", m_folder.file("out.csv"),
+                                                "-q"});
+    EXPECT_EQ(render.exitCode, kFailure);
+    EXPECT_EQ(render.err, "kestrune: error: plotting failed: cannot run /nonexistent/python3: No such file or directory\n");
+    std::vector<std::string> written = m_before;
+    written.insert(written.end(), {"alone.wav", "out.csv", "out.wav"});
+    std::sort(written.begin(), written.end());
+    EXPECT_EQ(m_folder.entries(), written);
+    EXPECT_TRUE(tooltest::readBytes(m_folder.file("out.wav")) == tooltest::readBytes(m_folder.file("alone.wav")));
+    EXPECT_NE(tooltest::readBytes(m_folder.file("out.csv")).find("\ntime_s,"), std::string::npos);
+    m_before = m_folder.entries();
     check({"curve", {"curve", "-o", "@/curve.png", "--attack", "1", "--release", "1", "-q"}, kFailure,
            "plotting failed"});
     ::unsetenv("KESTRUNE_PYTHON");
@@ -230,8 +270,11 @@ TEST_F(ErrorTest, PicturesWithoutPython)
     // Every Python lacks matplotlib when a package of that name fails to import.
     std::filesystem::create_directories(m_folder.file("modules/matplotlib"));
     std::ofstream(m_folder.file("modules/matplotlib/__init__.py")) << "raise ImportError('hidden by the test')\n";
-    m_before = m_folder.entries();
     ::setenv("PYTHONPATH", m_folder.file("modules").c_str(), 1);
+    std::filesystem::remove(m_folder.file("out.csv"));
+    m_before = m_folder.entries();
+    m_before.push_back("out.csv");  // the numbers do not need the drawing
+    std::sort(m_before.begin(), m_before.end());
     check({"plot without matplotlib", {"plot", "@/in.wav", "-o", "@/out.png", "--data", "@/out.csv", "-q"}, kFailure,
            "plotting needs matplotlib"});
     ::unsetenv("PYTHONPATH");
@@ -295,6 +338,85 @@ TEST_F(ErrorTest, ExistingOutputSurvivesAFailedRender)
     check({"bad plug-in", {"render", "@/in.wav", "-o", "@/out.wav", "--plugin", KESTRUNE_BAD_MAGIC_MODULE_PATH},
            kFailure, "bad magic"});
     EXPECT_EQ(tooltest::readBytes(m_folder.file("out.wav")), "previous contents");
+}
+
+TEST_F(ErrorTest, InputCutShortFailsAndWritesOnlyWhenAsked)
+{
+    // A 16-bit stereo WAV whose header declares 4800 frames, cut inside frame 1234: 1234 frames
+    // arrive, from a file or through a pipe, as the input or as the sidechain.
+    const std::string whole = tooltest::readBytes(m_folder.file("in44.wav"));
+    const std::size_t data = whole.find("data") + 8;
+    ASSERT_EQ(whole.size(), data + 4410 * 4);
+    std::ofstream(m_folder.file("cut.wav"), std::ios::binary) << whole.substr(0, data + 1234 * 4 + 2);
+    std::ofstream(m_folder.file("out.wav")) << "previous take";
+    std::ofstream(m_folder.file("out.png")) << "previous picture";
+    m_before = m_folder.entries();
+    const std::string counts = "ended after 1234 of the 4410 frames its header declares";
+    const std::string nothing = "; nothing was written (--keep-partial writes what arrived)";
+    check({"render", {"render", "@/cut.wav", "-o", "@/out.wav", "--ratio", "4", "-q"}, kFailure,
+           "the input @/cut.wav " + counts + nothing});
+    check({"plot", {"plot", "@/cut.wav", "-o", "@/out.png", "-q"}, kFailure, "the input @/cut.wav " + counts});
+    check({"sidechain", {"render", "@/in44.wav", "--sidechain", "@/cut.wav", "-o", "@/out.wav", "-q"}, kFailure,
+           "the sidechain @/cut.wav " + counts + nothing});
+
+    const std::string tool = KESTRUNE_TOOL_PATH;
+    const auto piped = [&](const std::string& command) {
+        return tooltest::runProgram({"sh", "-c", "cd " + m_folder.path() + " && cat cut.wav | " + tool + command});
+    };
+    for (const std::string& command : {std::string(" render - -o out.wav -q"),
+                                       std::string(" render in44.wav --sidechain - -o out.wav -q"),
+                                       std::string(" plot - -o out.png -q")})
+    {
+        SCOPED_TRACE(command);
+        const tooltest::RunResult result = piped(command);
+        EXPECT_EQ(result.exitCode, kFailure);
+        EXPECT_EQ(result.err, "kestrune: error: the " +
+                                  std::string(command.find("sidechain") != std::string::npos ? "sidechain" : "input") +
+                                  " from standard input " + counts + nothing + "\n");
+        EXPECT_EQ(m_folder.entries(), m_before);
+    }
+    EXPECT_EQ(tooltest::readBytes(m_folder.file("out.wav")), "previous take");
+    EXPECT_EQ(tooltest::readBytes(m_folder.file("out.png")), "previous picture");
+
+    // Asked for, what arrived is written, and the run still fails; the picture ends where the data does.
+    const tooltest::RunResult kept = piped(" render - -o out.wav -q --keep-partial");
+    EXPECT_EQ(kept.exitCode, kFailure);
+    EXPECT_EQ(kept.err, "kestrune: error: the input from standard input " + counts +
+                            "; what arrived was written, as --keep-partial asks\n");
+    EXPECT_EQ(tooltest::readAudio(m_folder.file("out.wav")).frames(), 1234);
+    const tooltest::RunResult drawn = piped(" plot - -o out.png -q --keep-partial --data out.csv");
+    EXPECT_EQ(drawn.exitCode, kFailure) << drawn.err;
+    const std::string numbers = tooltest::readBytes(m_folder.file("out.csv"));
+    const std::size_t end = numbers.find("# end_s: ");
+    ASSERT_NE(end, std::string::npos) << numbers;
+    EXPECT_NEAR(std::stod(numbers.substr(end + 9)), 1234.0 / 44100.0, 1e-7);
+    EXPECT_NO_THROW(tooltest::readPngSize(m_folder.file("out.png")));
+}
+
+TEST_F(ErrorTest, StreamsThatDoNotSayTheirLengthAreNotCutShort)
+{
+    // Writers that stream before they know the length put a placeholder into the header: 0xFFFFFFFF
+    // (most), 0x7F000000 bytes (sox for AIFF). Such a stream ends when it ends.
+    std::string wav = tooltest::readBytes(m_folder.file("in44.wav"));
+    const std::size_t data = wav.find("data") + 4;
+    wav.replace(data, 4, "\xff\xff\xff\xff");
+    wav.replace(4, 4, "\xff\xff\xff\xff");
+    std::ofstream(m_folder.file("unsaid.wav"), std::ios::binary) << wav;
+    for (const char* command :
+         {"cat unsaid.wav | " KESTRUNE_TOOL_PATH " render - -o out.wav -q", KESTRUNE_TOOL_PATH " render unsaid.wav -o out.wav -q"})
+    {
+        SCOPED_TRACE(command);
+        const tooltest::RunResult result =
+            tooltest::runProgram({"sh", "-c", "cd " + m_folder.path() + " && " + command});
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_EQ(tooltest::readAudio(m_folder.file("out.wav")).frames(), 4410);
+    }
+    if (tooltest::runProgram({"sox", "--version"}).exitCode != 0)
+        GTEST_SKIP() << "sox is not installed (Debian: apt-get install sox)";
+    const tooltest::RunResult aiff = tooltest::runProgram(
+        {"sh", "-c", "cd " + m_folder.path() + " && sox in44.wav -t aiff - | " KESTRUNE_TOOL_PATH " render - -o out.wav -q"});
+    EXPECT_EQ(aiff.exitCode, 0) << aiff.err;
+    EXPECT_EQ(tooltest::readAudio(m_folder.file("out.wav")).frames(), 4410);
 }
 
 }  // namespace

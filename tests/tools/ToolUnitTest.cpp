@@ -349,4 +349,23 @@ TEST(DemoSynthesis, IsTheSameEveryTimeAtTheStatedLevels)
     }
 }
 
+TEST(Titles, BytesThatAreNotUtf8AreEscapedAsPythonShowsThem)
+{
+    // Expected texts are what Python's bytes.decode("utf-8", "backslashreplace") gives.
+    const std::pair<std::string, std::string> cases[] = {
+        {"plain.wav", "plain.wav"},
+        {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x8e\xb5", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x8e\xb5"},  // 2, 3, 4 bytes
+        {"caf\xe9.wav", "caf\\xe9.wav"},                        // Latin-1
+        {"\xc0\xaf \xe0\x80\xaf", "\\xc0\\xaf \\xe0\\x80\\xaf"},  // overlong forms of '/'
+        {"\xed\xa0\x80", "\\xed\\xa0\\x80"},                    // a surrogate
+        {"\xf4\x90\x80\x80", "\\xf4\\x90\\x80\\x80"},            // above U+10FFFF
+        {"\xf4\x8f\xbf\xbf", "\xf4\x8f\xbf\xbf"},                // U+10FFFF itself
+        {"\xe2\x82", "\\xe2\\x82"},                            // cut short at the end
+        {"\xe2\x82" "a", "\\xe2\\x82a"},                          // cut short before a letter
+        {"\x80\xbf\xfe\xff", "\\x80\\xbf\\xfe\\xff"},            // never valid
+    };
+    for (const auto& [bytes, expected] : cases)
+        EXPECT_EQ(escapeUndecodable(bytes), expected);
+}
+
 }  // namespace

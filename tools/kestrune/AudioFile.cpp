@@ -112,11 +112,94 @@ void extendFloatFormatChunk(int descriptor)
         throw ToolError(std::string("cannot complete the WAV header: ") + std::strerror(errno));
 }
 
+// Reads a file through positional reads, as if it were claimedLength bytes long.
+struct ClaimedLengthView
+{
+    int descriptor;
+    sf_count_t claimedLength;
+    sf_count_t position = 0;
+
+    static ClaimedLengthView& of(void* user) { return *static_cast<ClaimedLengthView*>(user); }
+    static sf_count_t length(void* user) { return of(user).claimedLength; }
+    static sf_count_t tell(void* user) { return of(user).position; }
+    static sf_count_t write(const void*, sf_count_t, void*) { return 0; }
+
+    static sf_count_t seek(sf_count_t offset, int whence, void* user)
+    {
+        ClaimedLengthView& view = of(user);
+        const sf_count_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? view.position : view.claimedLength;
+        return view.position = base + offset;
+    }
+
+    static sf_count_t read(void* bytes, sf_count_t count, void* user)
+    {
+        ClaimedLengthView& view = of(user);
+        const ssize_t got = ::pread(view.descriptor, bytes, static_cast<std::size_t>(count), view.position);
+        view.position += std::max<sf_count_t>(got, 0);
+        return got;
+    }
+};
+
+// The frames a file's header declares. libsndfile trusts a header only as far as the file's size
+// agrees, so a file cut short reports the frames it holds; read as if the file were longer, it
+// reports the header's count. A count that changes with the claimed length was worked out from it
+// (a header that does not say, or a format that counts by size): then -1. Compressed formats count
+// by reading through, so they are not asked.
+std::int64_t declaredFrames(int descriptor, int format)
+{
+    const int major = format & SF_FORMAT_TYPEMASK;
+    if (major == SF_FORMAT_OGG || major == SF_FORMAT_MPEG || major == SF_FORMAT_FLAC)
+        return -1;
+    std::int64_t counts[2] = {-1, -1};
+    for (int i = 0; i < 2; ++i)
+    {
+        ClaimedLengthView view{descriptor, sf_count_t{1} << (40 + i)};
+        SF_VIRTUAL_IO io = {ClaimedLengthView::length, ClaimedLengthView::seek, ClaimedLengthView::read,
+                            ClaimedLengthView::write, ClaimedLengthView::tell};
+        SF_INFO info{};
+        SNDFILE* file = sf_open_virtual(&io, SFM_READ, &info, &view);
+        if (file == nullptr)
+            return -1;
+        counts[i] = info.frames;
+        sf_close(file);
+    }
+    return counts[0] == counts[1] ? counts[0] : -1;
+}
+
+// Writers that stream a file before they know its length put the largest size they dare into its
+// header (0xFFFFFFFF, 0x7FFFFFFF, sox's 0x7F000000 for AIFF): a count of 2^31 - 2^24 bytes or more
+// means "not said", not a promise. Bytes per sample are a lower bound where the format does not
+// say them plainly, so a compressed stream is rather taken as not saying.
+bool placeholderLength(std::int64_t frames, const SF_INFO& info)
+{
+    int bytes = 1;
+    switch (info.format & SF_FORMAT_SUBMASK)
+    {
+    case SF_FORMAT_PCM_16:
+        bytes = 2;
+        break;
+    case SF_FORMAT_PCM_24:
+        bytes = 3;
+        break;
+    case SF_FORMAT_PCM_32:
+    case SF_FORMAT_FLOAT:
+        bytes = 4;
+        break;
+    case SF_FORMAT_DOUBLE:
+        bytes = 8;
+        break;
+    default:
+        break;
+    }
+    return frames >= (std::int64_t{0x7F000000} + info.channels * bytes - 1) / (info.channels * bytes);
+}
+
 }  // namespace
 
 // --- reading -------------------------------------------------------------------------------------
 
-AudioReader::AudioReader(const std::string& path, const std::string& role) : m_path(displayName(path, false))
+AudioReader::AudioReader(const std::string& path, const std::string& role)
+    : m_path(displayName(path, false)), m_role("the " + role + (path == "-" ? " from " : " "))
 {
     if (path == "-")
         m_file.reset(sf_open_fd(STDIN_FILENO, SFM_READ, &m_info, SF_FALSE));
@@ -135,6 +218,20 @@ AudioReader::AudioReader(const std::string& path, const std::string& role) : m_p
                         (path == "-" ? " from a pipe" : "") + " (" + sf_strerror(nullptr) + ")");
     if (m_info.frames == SF_COUNT_MAX)
         m_info.frames = -1;  // a stream that does not say its length
+    m_declared = m_info.frames;  // from a pipe, what the header says
+    const int descriptor = path == "-" ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat status{};
+    const bool regular = descriptor >= 0 && ::fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode);
+    if (regular)
+        m_declared = std::max(m_declared, declaredFrames(descriptor, m_info.format));
+    if (descriptor >= 0 && descriptor != STDIN_FILENO)
+        ::close(descriptor);
+    if (placeholderLength(m_declared, m_info))
+    {
+        m_declared = -1;
+        if (!regular)
+            m_info.frames = -1;
+    }
     if (m_info.channels < 1 || m_info.samplerate < 1 || m_info.channels > 2)
         throw ToolError(m_info.channels > 2 ? "the " + role + " " + m_path + " has " + std::to_string(m_info.channels) +
                                                   " channels; kestrune takes mono or stereo files"
@@ -149,7 +246,17 @@ std::size_t AudioReader::read(float* stereo, std::size_t count)
     if (m_info.channels == 1)  // spread from the end, where no sample is overwritten before it is read
         for (sf_count_t i = got; i-- > 0;)
             stereo[2 * i] = stereo[2 * i + 1] = stereo[i];
+    m_delivered += got;
+    m_ended = m_ended || static_cast<std::size_t>(got) < count;
     return static_cast<std::size_t>(got);
+}
+
+std::string AudioReader::shortfall() const
+{
+    if (!m_ended || m_declared < 0 || m_delivered >= m_declared)
+        return {};
+    return m_role + m_path + " ended after " +
+           std::to_string(m_delivered) + " of the " + std::to_string(m_declared) + " frames its header declares";
 }
 
 // --- writing -------------------------------------------------------------------------------------

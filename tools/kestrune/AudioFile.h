@@ -39,9 +39,17 @@ public:
     int format() const { return m_info.format; }  // SF_FORMAT_* major | subtype
     std::size_t read(float* stereo, std::size_t count) override;
 
+    // Once reading has reached the end: "" when every frame the header declares arrived, else a
+    // sentence naming the file and both counts (a cut download, a pipe that ended early).
+    std::string shortfall() const;
+
 private:
     std::string m_path;
+    std::string m_role;  // "the input ", "the sidechain from " (standard input) ...
     SF_INFO m_info{};
+    std::int64_t m_declared = -1;  // frames the header declares, -1 when it does not say
+    std::int64_t m_delivered = 0;
+    bool m_ended = false;
     std::unique_ptr<SNDFILE, decltype(&sf_close)> m_file{nullptr, sf_close};
 };
 

@@ -54,16 +54,20 @@ const char* const kCurveDataHelp =
     "'# threshold_db: ...', then the columns input_db, steady_db (output level of the square wave), sine_db "
     "(output peak of the sine) and ideal_db (the hard-knee line, nan for other effects).";
 
-// "--ratio: 'abc' is not a number", in place of the parser's wording.
+// "--ratio: 'abc' is not a number", in place of the parser's wording. The text of the last value
+// given is kept in typed under the option's name.
 template <typename Number>
 CLI::Option* addNumberOption(CLI::App& command, const std::string& name, Number& number, const std::string& help,
-                             const std::string& typeName)
+                             const std::string& typeName, std::map<std::string, std::string>& typed)
 {
-    return command.add_option(name, number, help)->type_name(typeName)->check([](const std::string& text) {
-        char* end = nullptr;
-        std::strtod(text.c_str(), &end);
-        return text.empty() || *end != 0 ? "'" + text + "' is not a number" : std::string();
-    });
+    return command.add_option(name, number, help)
+        ->type_name(typeName)
+        ->check([](const std::string& text) {
+            char* end = nullptr;
+            std::strtod(text.c_str(), &end);
+            return text.empty() || *end != 0 ? "'" + text + "' is not a number" : std::string();
+        })
+        ->each([&typed, name](const std::string& text) { typed[name] = text; });
 }
 
 // An empty name would leave an output unwritten and say nothing of it.
@@ -73,6 +77,13 @@ CLI::Option* addFileOption(CLI::App& command, const std::string& name, std::stri
     return command.add_option(name, file, help)->type_name(typeName)->check([](const std::string& text) {
         return text.empty() ? std::string("give a file name, not an empty text") : std::string();
     });
+}
+
+const char* const kSurplus = "surplus";
+
+bool isOption(const std::string& word)
+{
+    return word.size() > 1 && word[0] == '-';
 }
 
 // " (did you mean NAME?)" for the name nearest to word, within two edits; "" when none is.
@@ -129,7 +140,7 @@ void addParameterOptions(CLI::App& command, Options& options, std::vector<std::s
         addNumberOption(command, "--" + std::string(info.symbol), options.parameters.engineering[index],
                         meaningWithUnit(info) + ", " + rangeText(info) + " (default " +
                             formatValue(engineeringFromNormalised(index, parameterDefault(index))) + ")",
-                        typeName);
+                        typeName, options.typed);
     }
     command.add_option("--param", assignments,
                        "set the parameter called NAME (in any case) to the normalised VALUE, 0..1; works for any "
@@ -172,7 +183,8 @@ void addRenderOptions(CLI::App& command, Options& options, std::vector<std::stri
     addParameterOptions(command, options, assignments);
     // Ranges in words; the parser's own would print the largest double in full.
     addNumberOption(command, "--block", options.blockSize,
-                    "frames per processing block, 1..65536 (default 512); the output does not depend on it", "N")
+                    "frames per processing block, 1..65536 (default 512); the output does not depend on it", "N",
+                    options.typed)
         ->check([](const std::string& text) {
             char* end = nullptr;
             const long frames = std::strtol(text.c_str(), &end, 10);
@@ -180,20 +192,24 @@ void addRenderOptions(CLI::App& command, Options& options, std::vector<std::stri
                                                                : "give a whole number of frames, 1..65536, not " + text;
         });
     addNumberOption(command, "--start", options.start, "draw from this time on (the render still starts at 0)",
-                    "SECONDS")
+                    "SECONDS", options.typed)
         ->check([](const std::string& text) {
             return std::strtod(text.c_str(), nullptr) >= 0.0 ? std::string() : "give 0 or more seconds, not " + text;
         });
-    addNumberOption(command, "--end", options.end, "draw up to this time (default: the end)", "SECONDS")
+    addNumberOption(command, "--end", options.end, "draw up to this time (default: the end)", "SECONDS",
+                    options.typed)
         ->check([](const std::string& text) {
             return std::strtod(text.c_str(), nullptr) > 0.0 ? std::string() : "give more than 0 seconds, not " + text;
         });
+    command.add_flag("--keep-partial", options.keepPartial,
+                     "when an input or the sidechain ends before the length its header declares, still write what "
+                     "arrived (the run fails all the same); without it nothing is written");
     addPictureOptions(command, options);
     addCommonOptions(command, options);
 }
 
 // NAME=VALUE, split at the last '=', with VALUE a normalised number.
-std::pair<std::string, float> parseAssignment(const std::string& assignment)
+ParameterOptions::Assignment parseAssignment(const std::string& assignment)
 {
     const std::size_t equals = assignment.rfind('=');
     if (equals == std::string::npos || equals == 0)
@@ -205,7 +221,72 @@ std::pair<std::string, float> parseAssignment(const std::string& assignment)
         throw UsageError("--param " + assignment + ": '" + text + "' is not a number");
     if (value < 0.0f || value > 1.0f)
         throw UsageError("--param " + assignment + ": out of range; normalised values lie in 0..1");
-    return {assignment.substr(0, equals), value};
+    return {assignment.substr(0, equals), value, assignment};
+}
+
+// A number of pixels: digits only (no sign, blank or hexadecimal), at most 9 of them, so it cannot wrap.
+std::optional<int> pixels(const std::string& digits)
+{
+    if (digits.empty() || digits.size() > 9 ||
+        !std::all_of(digits.begin(), digits.end(), [](unsigned char c) { return std::isdigit(c) != 0; }))
+        return std::nullopt;
+    return std::stoi(digits);
+}
+
+// --size as the script takes it, "WIDTHxHEIGHT" with each 200..10000 pixels; empty stays empty.
+std::string pictureSize(const std::string& size)
+{
+    if (size.empty())
+        return size;
+    const std::size_t x = size.find('x');
+    const std::optional<int> width = x == std::string::npos ? std::nullopt : pixels(size.substr(0, x));
+    const std::optional<int> height = x == std::string::npos ? std::nullopt : pixels(size.substr(x + 1));
+    const auto fits = [](std::optional<int> n) { return n && *n >= 200 && *n <= 10000; };
+    if (!fits(width) || !fits(height))
+        throw UsageError("--size " + size + ": give WIDTHxHEIGHT in pixels, each 200..10000, e.g. 1600x900");
+    return std::to_string(*width) + "x" + std::to_string(*height);
+}
+
+// The usage line without the hidden catch-all of surplus words (see parseCommandLine).
+class UsageFormatter : public CLI::Formatter
+{
+public:
+    std::string make_usage(const CLI::App* app, std::string name) const override
+    {
+        std::string usage = CLI::Formatter::make_usage(app, std::move(name));
+        if (const CLI::Option* surplus = app->get_option_no_throw(kSurplus))
+        {
+            const std::string shown = " " + make_option_usage(surplus);
+            if (const std::size_t at = usage.find(shown); at != std::string::npos)
+                usage.erase(at, shown.size());
+        }
+        return usage;
+    }
+};
+
+// What the parser left over: an option it does not know, or a word too many (surplus, the words
+// after the command's own arguments). After "--", which the parser leaves among the extras, every
+// word is an argument, whatever it starts with.
+void rejectExtras(const CLI::App& command, const std::vector<std::string>& extras,
+                  const std::vector<std::string>& surplus)
+{
+    const auto mark = std::find(extras.begin(), extras.end(), "--");
+    const auto unknownOption = std::find_if(extras.begin(), mark, isOption);
+    if (unknownOption != mark)
+    {
+        std::vector<std::string> names;
+        for (const CLI::Option* option : command.get_options())
+        {
+            for (const std::string& name : option->get_lnames())
+                names.push_back("--" + name);
+        }
+        const std::string word = unknownOption->substr(0, unknownOption->find('='));
+        throw UsageError(command.get_name() + ": unknown option " + word + didYouMean(word, names));
+    }
+    const auto argument = std::find_if(extras.begin(), extras.end(), [](const std::string& word) { return word != "--"; });
+    if (!surplus.empty() || argument != extras.end())
+        throw UsageError(command.get_name() + ": unexpected argument '" + (surplus.empty() ? *argument : surplus[0]) +
+                         "'");
 }
 
 }  // namespace
@@ -214,7 +295,6 @@ std::optional<Options> parseCommandLine(int argc, char** argv)
 {
     // The program's own options take no value, so the first other word names the command.
     const std::vector<std::string> ownOptions = {"-h", "--help", "--help-all", "-V", "--version"};
-    const auto isOption = [](const std::string& word) { return word.size() > 1 && word[0] == '-'; };
     const auto commandWord = std::find_if_not(argv + 1, argv + argc, isOption);
     if (commandWord != argv + argc &&
         std::find(kCommandNames.begin(), kCommandNames.end(), *commandWord) == kCommandNames.end())
@@ -232,8 +312,10 @@ std::optional<Options> parseCommandLine(int argc, char** argv)
 
     Options options;
     std::vector<std::string> assignments;
+    std::vector<std::string> surplus;
     const std::string version = std::string("kestrune ") + KESTRUNE_VERSION;
     CLI::App app(kProgramDescription, "kestrune");
+    app.formatter(std::make_shared<UsageFormatter>());  // before the commands, which take it over
     app.set_version_flag("-V,--version", version);
     app.require_subcommand(1);
     app.footer(kFooter);
@@ -317,6 +399,9 @@ std::optional<Options> parseCommandLine(int argc, char** argv)
     {
         command->set_version_flag("-V,--version", version);
         command->allow_extras();  // told below, in this program's words
+        // Takes the words after the command's arguments, so that "--" always stays with the command
+        // and ends its options (the parser would otherwise hand what follows to the program).
+        command->add_option(kSurplus, surplus)->group("")->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     }
 
     try
@@ -336,21 +421,7 @@ std::optional<Options> parseCommandLine(int argc, char** argv)
     }
 
     CLI::App& command = *app.get_subcommands().front();
-    const std::vector<std::string> extras = command.remaining();
-    const auto unknownOption = std::find_if(extras.begin(), extras.end(), isOption);
-    if (unknownOption != extras.end())
-    {
-        std::vector<std::string> names;
-        for (const CLI::Option* option : command.get_options())
-        {
-            for (const std::string& name : option->get_lnames())
-                names.push_back("--" + name);
-        }
-        const std::string word = unknownOption->substr(0, unknownOption->find('='));
-        throw UsageError(command.get_name() + ": unknown option " + word + didYouMean(word, names));
-    }
-    if (!extras.empty())
-        throw UsageError(command.get_name() + ": unexpected argument '" + extras.front() + "'");
+    rejectExtras(command, command.remaining(), surplus);
 
     options.command = command.get_name();
     for (int index = 0; index < kNumParameters; ++index)
@@ -359,21 +430,24 @@ std::optional<Options> parseCommandLine(int argc, char** argv)
         if (value && !parameterInRange(index, *value))
         {
             const KestruneParameterInfo& info = kParameterInfo[index];
-            throw UsageError("--" + std::string(info.symbol) + " " + formatValue(*value) + " is out of range: the " +
+            const std::string option = "--" + std::string(info.symbol);
+            throw UsageError(option + " " + typedValue(options, option, *value) + " is out of range: the " +
                              meaningWithUnit(info) + " lies in " + rangeText(info));
         }
     }
     for (const std::string& assignment : assignments)
         options.parameters.assignments.push_back(parseAssignment(assignment));
     if (options.end >= 0.0 && options.end <= options.start)
-        throw UsageError("--end " + formatValue(options.end) + " must lie after --start " + formatValue(options.start));
-    unsigned width = 0, height = 0;
-    char rest = 0;
-    if (!options.size.empty() &&
-        (std::sscanf(options.size.c_str(), "%ux%u%c", &width, &height, &rest) != 2 || width < 200 || height < 200 ||
-         width > 10000 || height > 10000))
-        throw UsageError("--size " + options.size + ": give WIDTHxHEIGHT in pixels, each 200..10000, e.g. 1600x900");
+        throw UsageError("--end " + typedValue(options, "--end", options.end) + " must lie after --start " +
+                         typedValue(options, "--start", options.start));
+    options.size = pictureSize(options.size);
     return options;
+}
+
+std::string typedValue(const Options& options, const std::string& option, double value)
+{
+    const auto found = options.typed.find(option);
+    return found != options.typed.end() ? found->second : formatValue(value);
 }
 
 std::vector<ParameterSetting> resolveParameters(const ParameterOptions& options, Effect& effect, bool sidechainKeyed)
@@ -404,7 +478,7 @@ std::vector<ParameterSetting> resolveParameters(const ParameterOptions& options,
     }
 
     const VstInt32 count = effect.numParameters();
-    for (const auto& [name, value] : options.assignments)
+    for (const auto& [name, value, text] : options.assignments)
     {
         VstInt32 index = 0;
         while (index < count && ::strcasecmp(effect.parameterName(index).c_str(), name.c_str()) != 0)
@@ -416,7 +490,7 @@ std::vector<ParameterSetting> resolveParameters(const ParameterOptions& options,
         }
         catch (const khost::HostError& error)
         {
-            throw UsageError("--param " + name + "=" + formatValue(value) + ": " + error.what());
+            throw UsageError("--param " + text + ": " + error.what());
         }
     }
     return settings;

@@ -7,6 +7,7 @@
 
 #include "KestruneParameters.h"
 
+#include <map>
 #include <optional>
 #include <string>
 #include <utility>
@@ -20,7 +21,13 @@ namespace kestrune
 struct ParameterOptions
 {
     std::optional<float> engineering[VAZiro::kNumParameters];
-    std::vector<std::pair<std::string, float>> assignments;
+    struct Assignment
+    {
+        std::string name;
+        float value;
+        std::string text;  // NAME=VALUE as typed
+    };
+    std::vector<Assignment> assignments;
 };
 
 inline const std::vector<std::string> kCommandNames = {"info", "render", "plot", "curve", "demo"};
@@ -38,13 +45,20 @@ struct Options
     std::string picture;  // render --plot, plot -o, curve -o: PNG, SVG or PDF
     std::string data;     // --data: the numbers behind the picture as CSV
     std::string size;     // --size: the picture's WIDTHxHEIGHT in pixels, empty for the default
+    bool keepPartial = false;  // --keep-partial: write what arrived of an input cut short
     double start = 0.0;   // --start and --end: the stretch drawn, in seconds; end < 0 for the end
     double end = -1.0;
     std::string format;
     std::string folder = "demo-out";
     int blockSize = 512;
     ParameterOptions parameters;
+    // The numeric options as typed, by name ("--threshold" -> "-120.00001"): messages show what the
+    // user wrote, not the number it became.
+    std::map<std::string, std::string> typed;
 };
+
+// What the user typed for a numeric option, or value written out when the option was not given.
+std::string typedValue(const Options& options, const std::string& option, double value);
 
 // Returns the options, or nothing when --help or --version was answered. Throws UsageError for
 // anything the command line gets wrong that can be told without loading the plug-in or a file.

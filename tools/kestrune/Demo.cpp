@@ -305,8 +305,8 @@ void runDemo(const Options& options)
         throw ToolError("cannot write " + summaryFile.path());
     for (AudioWriter& writer : writers)
         writer.commit();
-    pictures.commit();
     summaryFile.commit();
+    pictures.commit();  // last: a picture that failed costs nothing else
     std::cout << summary << "Written to " << folder.string() << "/\n";
 }
 

@@ -35,8 +35,32 @@ std::string row(std::initializer_list<double> values)
     return text + "\n";
 }
 
+// The length of the valid UTF-8 sequence at text[at], 0 when there is none: no overlong form, no
+// surrogate, nothing above U+10FFFF.
+std::size_t validSequence(const std::string& text, std::size_t at)
+{
+    const auto byte = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned lead = byte(at);
+    if (lead < 0x80)
+        return 1;
+    // Lead bytes and the range their first continuation byte may take.
+    const std::size_t length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
+                               : lead >= 0xF0 && lead <= 0xF4                               ? 4
+                                                                                            : 0;
+    const unsigned low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+    const unsigned high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
+    if (length == 0 || at + length > text.size() || byte(at + 1) < low || byte(at + 1) > high)
+        return 0;
+    for (std::size_t i = at + 2; i < at + length; ++i)
+    {
+        if (byte(i) < 0x80 || byte(i) > 0xBF)
+            return 0;
+    }
+    return length;
+}
+
 // The lines "# key: value" that open a data file, the picture's text first; values lose their
-// line breaks.
+// line breaks and bytes that are not UTF-8.
 std::string header(const PictureText& text, std::vector<std::pair<const char*, std::string>> entries)
 {
     entries.insert(entries.begin(), {{"title", text.title},
@@ -46,7 +70,7 @@ std::string header(const PictureText& text, std::vector<std::pair<const char*, s
     for (auto [key, value] : entries)
     {
         std::replace(value.begin(), value.end(), '\n', ' ');
-        lines += std::string("# ") + key + ": " + value + "\n";
+        lines += std::string("# ") + key + ": " + escapeUndecodable(value) + "\n";
     }
     return lines;
 }
@@ -69,6 +93,23 @@ std::string plotScript()
 
 }  // namespace
 
+std::string escapeUndecodable(const std::string& text)
+{
+    std::string escaped;
+    for (std::size_t at = 0; at < text.size();)
+    {
+        const std::size_t length = validSequence(text, at);
+        if (length == 0)
+            escaped += printed("\\x%02x", static_cast<unsigned char>(text[at++]));
+        else
+        {
+            escaped.append(text, at, length);
+            at += length;
+        }
+    }
+    return escaped;
+}
+
 std::string renderData(const EnvelopeRecorder& envelopes, const RenderReport& report)
 {
     std::string text = header(report.picture, {{"keyed_by_sidechain", report.keyedBySidechain ? "1" : "0"},
@@ -77,7 +118,7 @@ std::string renderData(const EnvelopeRecorder& envelopes, const RenderReport& re
                                                {"end_s", number(envelopes.endSeconds())}}) +
                        "time_s,input_min,input_max,key_min,key_max,output_min,output_max,gain_db\n";
     const auto& columns = envelopes.columns();
-    const double width = (envelopes.endSeconds() - envelopes.startSeconds()) / static_cast<double>(columns.size());
+    const double width = envelopes.columnSeconds();
     for (std::size_t c = 0; c < columns.size(); ++c)
     {
         const EnvelopeRecorder::Column& column = columns[c];
@@ -100,23 +141,39 @@ std::string curveData(const CurvePicture& curve)
 void Pictures::add(const std::string& picture, const std::string& csv, const std::string& numbers)
 {
     if (!picture.empty())
-        m_files.push_back(std::make_unique<AtomicFile>(picture));
+        m_pictures.push_back(std::make_unique<AtomicFile>(picture));
     auto data = std::make_unique<AtomicFile>(csv.empty() ? picture + ".csv" : csv);
     std::ofstream out(data->temporaryPath());
     if (!(out << numbers).flush())
         throw ToolError("cannot write " + data->path());
     if (!picture.empty())
-        m_scriptArguments.insert(m_scriptArguments.end(), {data->temporaryPath(), m_files.back()->temporaryPath()});
-    (csv.empty() ? m_scratch : m_files).push_back(std::move(data));
+        m_scriptArguments.insert(m_scriptArguments.end(), {data->temporaryPath(), m_pictures.back()->temporaryPath()});
+    (csv.empty() ? m_scratch : m_data).push_back(std::move(data));
 }
 
 void Pictures::commit()
 {
-    for (const std::unique_ptr<AtomicFile>& file : m_files)
+    for (const std::unique_ptr<AtomicFile>& file : m_data)
+        file->commit();
+    if (m_drawingFailure)
+        std::rethrow_exception(m_drawingFailure);
+    for (const std::unique_ptr<AtomicFile>& file : m_pictures)
         file->commit();
 }
 
-void Pictures::draw(const std::string& size) const
+void Pictures::draw(const std::string& size)
+{
+    try
+    {
+        runScript(size);
+    }
+    catch (const ToolError&)
+    {
+        m_drawingFailure = std::current_exception();
+    }
+}
+
+void Pictures::runScript(const std::string& size) const
 {
     if (m_scriptArguments.empty())
         return;  // only numbers asked for: no script needed

@@ -148,7 +148,15 @@ public:
     };
     const std::vector<Column>& columns() const { return m_columns; }
     double startSeconds() const { return static_cast<double>(m_first) / m_sampleRate; }
-    double endSeconds() const { return static_cast<double>(m_end) / m_sampleRate; }
+    // Where the frames observed end, which is before the stretch's end when the input fell short.
+    double endSeconds() const
+    {
+        return static_cast<double>(std::clamp(m_position, m_first + 1, m_end)) / m_sampleRate;
+    }
+    double columnSeconds() const
+    {
+        return static_cast<double>(m_end - m_first) / m_sampleRate / static_cast<double>(m_columns.size());
+    }
 
 private:
     std::int64_t m_first;

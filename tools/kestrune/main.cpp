@@ -75,6 +75,36 @@ void checkFiles(const Options& options, const char* pictureOption)
     }
 }
 
+// What did not arrive of the input and the sidechain, "" when all did. Without --keep-partial that
+// ends the run before anything is written.
+std::string checkShortfall(const AudioReader& input, const AudioReader* sidechain, bool keepPartial)
+{
+    const std::string key = sidechain != nullptr ? sidechain->shortfall() : std::string();
+    std::string lost = input.shortfall();
+    lost += (lost.empty() || key.empty() ? "" : "; ") + key;
+    if (!lost.empty() && !keepPartial)
+        throw ToolError(lost + "; nothing was written (--keep-partial writes what arrived)");
+    return lost;
+}
+
+// Puts the pictures in place (those that were drawn), then fails for an input that fell short.
+void commitPictures(Pictures& pictures, const std::string& shortfall)
+{
+    const std::string kept = shortfall + "; what arrived was written, as --keep-partial asks";
+    try
+    {
+        pictures.commit();
+    }
+    catch (const ToolError& failure)
+    {
+        if (shortfall.empty())
+            throw;
+        throw ToolError(kept + "; " + failure.what());
+    }
+    if (!shortfall.empty())
+        throw ToolError(kept);
+}
+
 // Settings of Kestrune that leave the audio as it is, and a switch that keys it from silence.
 void adviseOnSettings(Effect& effect, const std::vector<ParameterSetting>& settings, bool keyFile, bool quiet)
 {
@@ -197,13 +227,13 @@ void runRender(const Options& options)
         const double frames = static_cast<double>(input.frames());
         first = options.start * rate < frames ? std::llround(options.start * rate) : input.frames();
         if (first >= input.frames())
-            throw UsageError("--start " + formatValue(options.start) + " lies past the end of the input (" +
+            throw UsageError("--start " + typedValue(options, "--start", options.start) + " lies past the end of the input (" +
                              seconds(input.frames() / rate) + ")");
         if (options.end >= 0.0 && options.end * rate < frames)
             end = std::llround(options.end * rate);
         if (options.end * rate > frames)
             note(options.quiet, "the input ends at " + seconds(input.frames() / rate) + ", before --end " +
-                                    formatValue(options.end));
+                                    typedValue(options, "--end", options.end));
     }
 
     Effect effect(loadModule(options.plugin));
@@ -228,6 +258,7 @@ void runRender(const Options& options)
     RenderReport report = render(effect, input, sidechain.get(), writer.get(),
                                  {settings, options.blockSize, options.quiet, writesAudio ? "render" : "plot"},
                                  records ? &envelopes : nullptr);
+    const std::string shortfall = checkShortfall(input, sidechain.get(), options.keepPartial);
     Pictures pictures;
     if (records)
     {
@@ -244,7 +275,7 @@ void runRender(const Options& options)
             note(options.quiet, std::to_string(writer->clippedSamples()) + " samples beyond full scale were clipped " +
                                     "in " + displayName(options.output) + " (" + describeSampleFormat(format) + ")");
     }
-    pictures.commit();
+    commitPictures(pictures, shortfall);
 }
 
 void runCurve(const Options& options)

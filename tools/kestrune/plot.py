@@ -38,7 +38,8 @@ THRESHOLD_COLOUR = "#b3322d"
 
 
 def read_data(path):
-    with open(path, encoding="utf-8", newline="") as data:
+    # kestrune writes UTF-8; a file edited in another encoding shows its stray bytes escaped.
+    with open(path, encoding="utf-8", errors="backslashreplace", newline="") as data:
         lines = list(data)
     pairs = (line[1:].partition(":") for line in lines if line.startswith("#"))
     meta = {key.strip(): value.strip() for key, _, value in pairs}
@@ -151,10 +152,19 @@ def draw_curve(meta, columns, size):
     return figure
 
 
+def picture_size(text):
+    """WIDTHxHEIGHT as two whole numbers of pixels, each 200..10000, or exit with a message."""
+    width, _, height = text.partition("x")
+    numbers = [int(n) if n.isascii() and n.isdigit() and len(n) <= 9 else 0 for n in (width, height)]
+    if not all(200 <= n <= 10000 for n in numbers):
+        sys.exit("plot.py: --size %s: give WIDTHxHEIGHT in pixels, each 200..10000, e.g. 1600x900" % text)
+    return tuple(numbers)
+
+
 def main(arguments):
     size = None
     if arguments[:1] == ["--size"] and len(arguments) > 1:
-        size = tuple(int(n) for n in arguments[1].split("x"))
+        size = picture_size(arguments[1])
         arguments = arguments[2:]
     if len(arguments) % 2 != 0 or not arguments:
         sys.exit("usage: plot.py [--size WIDTHxHEIGHT] DATA.csv PICTURE [DATA.csv PICTURE ...]")
