@@ -10,10 +10,10 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <climits>
 #include <cstring>
 #include <filesystem>
 #include <utility>
