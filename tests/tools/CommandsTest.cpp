@@ -434,10 +434,12 @@ TEST(Options, DoubleDashEndsTheOptionsOfEveryCommand)
 TEST(Pictures, NumbersAloneNeedNoDrawingScript)
 {
     // A copy of the program with no plot.py beside it or in ../share: --data alone still works, and
-    // a picture says where the script was looked for.
+    // a picture says where the script was looked for. The module goes beside it, as in the build tree.
     TemporaryFolder folder;
     std::filesystem::create_directories(folder.file("bin"));
     std::filesystem::copy_file(KESTRUNE_TOOL_PATH, folder.file("bin/kestrune"));
+    std::filesystem::create_symlink(std::filesystem::path(KESTRUNE_TOOL_PATH).parent_path() / "Kestrune.so",
+                                    folder.file("bin/Kestrune.so"));
     writeAudio(folder.file("in.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, 48000, 4800,
                [](std::int64_t i, int) { return 0.5 * std::sin(0.05 * static_cast<double>(i)); });
     const tooltest::RunResult numbers = tooltest::runProgram(

@@ -216,6 +216,65 @@ TEST(AtomicFile, AppearsOnlyWhenCommittedWithTheUsualPermissions)
     fs::remove_all(folder);
 }
 
+// Whether text is whole UTF-8 characters: each lead byte followed by as many continuation bytes
+// as it announces (overlong forms are not this test's concern).
+bool isWholeUtf8(const std::string& text)
+{
+    for (std::size_t i = 0; i < text.size();)
+    {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const std::size_t length = lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3
+                                                 : (lead & 0xF8) == 0xF0 ? 4 : 0;
+        if (length == 0 || i + length > text.size())
+            return false;
+        for (std::size_t k = 1; k < length; ++k)
+        {
+            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
+                return false;
+        }
+        i += length;
+    }
+    return true;
+}
+
+TEST(AtomicFile, TemporaryNamesOfLongNamesFitAndCutWholeCharacters)
+{
+    // Names at the folder's limit in characters of 1, 2, 3 and 4 bytes, with a lead byte at every
+    // offset, so that wherever the cut falls some name is cut inside a character.
+    namespace fs = std::filesystem;
+    std::string pattern = (fs::temp_directory_path() / "kestrune-names-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    const fs::path folder = pattern;
+    const auto longest = static_cast<std::size_t>(::pathconf(folder.c_str(), _PC_NAME_MAX));
+    const std::string marker = ".kestrune-partial-" + std::to_string(::getpid()) + "-";
+    for (const std::string character : {"a", "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9D\x84\x9E"})
+    {
+        for (std::size_t shift = 0; shift < character.size(); ++shift)
+        {
+            std::string name(shift, 'x');
+            while (name.size() + character.size() + 4 <= longest)
+                name += character;
+            name += ".wav";
+            SCOPED_TRACE(std::to_string(character.size()) + "-byte characters after " + std::to_string(shift));
+            AtomicFile file((folder / name).string());
+            const std::string temporary = fs::path(file.temporaryPath()).filename().string();
+            EXPECT_LE(temporary.size(), longest);
+            EXPECT_EQ(extensionOf(temporary), "wav");
+            const std::size_t at = temporary.rfind(marker);
+            ASSERT_NE(at, std::string::npos) << temporary;
+            const std::string kept = temporary.substr(1, at - 1);
+            EXPECT_EQ(name.rfind(kept, 0), 0u) << "not the start of the name: " << kept;
+            EXPECT_TRUE(isWholeUtf8(kept)) << kept;
+            // Cut no more than needed: within one character of the limit.
+            EXPECT_GT(temporary.size() + character.size(), longest) << temporary;
+        }
+    }
+    // A short name is kept whole.
+    AtomicFile shortName((folder / "take.flac").string());
+    EXPECT_EQ(fs::path(shortName.temporaryPath()).filename().string().rfind(".take.flac" + marker, 0), 0u);
+    fs::remove_all(folder);
+}
+
 TEST(Subprocess, CapturesBothStreamsAndTellsHowTheProgramEnded)
 {
     // 200 kB on each stream: more than a pipe holds.

@@ -3,12 +3,14 @@
 #include "Process.h"
 #include "ToolError.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +25,7 @@ namespace
 {
 
 constexpr const char* kPartialMarker = ".kestrune-partial-";
+constexpr int kMostLinks = 40;  // links followed for one name, as the kernel allows
 
 // Partial files whose process no longer runs were left by a run that could not clean up (SIGKILL,
 // a power cut). A process of another user counts as running: kill answers EPERM.
@@ -32,7 +35,8 @@ void removeStalePartialFiles(const std::filesystem::path& folder)
     for (const auto& entry : std::filesystem::directory_iterator(folder, error))
     {
         const std::string name = entry.path().filename().string();
-        const std::size_t marker = name.find(kPartialMarker);
+        // The last marker is ours: the name before it is the user's and may hold anything.
+        const std::size_t marker = name.rfind(kPartialMarker);
         if (name[0] != '.' || marker == std::string::npos)
             continue;
         char* end = nullptr;
@@ -52,6 +56,107 @@ bool isDeviceOrPipe(const std::string& path)
            !std::filesystem::is_directory(status);
 }
 
+// TMPDIR when it names a folder, else /tmp, as the C library does for its own temporary names.
+std::filesystem::path temporaryFolder()
+{
+    const char* variable = std::getenv("TMPDIR");
+    std::error_code error;
+    if (variable != nullptr && *variable != 0 && std::filesystem::is_directory(variable, error))
+        return variable;
+    return "/tmp";
+}
+
+// A link in a sticky folder that everyone may write (/tmp) is followed only when it belongs to this
+// user or to the folder's owner, as the kernel's protected_symlinks rule has it for opening files;
+// a rename onto the link's target would escape that rule, and another user's link could aim the
+// output at any file of ours.
+void refuseForeignLink(const std::filesystem::path& link, const std::string& name)
+{
+    struct stat own{};
+    struct stat folder{};
+    const std::filesystem::path parent = link.has_parent_path() ? link.parent_path() : ".";
+    if (::lstat(link.c_str(), &own) != 0 || ::stat(parent.c_str(), &folder) != 0)
+        return;
+    const bool shared = (folder.st_mode & S_ISVTX) != 0 && (folder.st_mode & S_IWOTH) != 0;
+    if (shared && own.st_uid != ::geteuid() && own.st_uid != folder.st_uid)
+        throw ToolError("cannot write " + name + ": it is a symbolic link of another user in the shared folder " +
+                        parent.string() + "; remove it or name the file it points to");
+}
+
+// Where the output lands: path with the links of its last part followed, to a file that may not
+// exist yet; a dangling link then gets its file, and stays a link.
+std::filesystem::path followLinks(const std::filesystem::path& path, const std::string& name)
+{
+    std::filesystem::path target = path;
+    for (int links = 0;; ++links)
+    {
+        std::error_code error;
+        if (!std::filesystem::is_symlink(target, error))
+            return target;
+        if (links == kMostLinks)
+            throw ToolError("cannot write " + name + ": " + std::strerror(ELOOP));
+        refuseForeignLink(target, name);
+        const std::filesystem::path next = std::filesystem::read_symlink(target, error);
+        if (error)
+            throw ToolError("cannot write " + name + ": " + error.message());
+        target = next.is_absolute() ? next : target.parent_path() / next;
+    }
+}
+
+// ".NAME.kestrune-partial-PID-XXXXXX.EXT" within the folder's limit on the length of a name: NAME
+// is cut short (at a whole UTF-8 character) as far as needed, and then the extension dropped,
+// which only pictures need and theirs are short.
+std::string temporaryName(const std::string& fileName, std::string suffix, std::size_t longest)
+{
+    const std::string tail = kPartialMarker + std::to_string(::getpid()) + "-XXXXXX";
+    if (1 + tail.size() + suffix.size() > longest)
+        suffix.clear();
+    std::string name = fileName;
+    const std::size_t room = longest - std::min(longest, 1 + tail.size() + suffix.size());
+    if (name.size() > room)
+    {
+        name.resize(room);
+        std::size_t start = name.size();  // of the last character
+        while (start > 0 && (static_cast<unsigned char>(name[start - 1]) & 0xC0) == 0x80)
+            --start;
+        if (start > 0)
+        {
+            const auto lead = static_cast<unsigned char>(name[start - 1]);
+            const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+            if (start - 1 + length > name.size())
+                name.resize(start - 1);
+        }
+    }
+    return "." + name + tail + suffix;
+}
+
+// The replaced file's mode, and its owner and group as far as this process may give them (root
+// may; a user may keep a group of theirs); a new file gets 0666 less the umask, as any new file.
+// Set through the descriptor, never by name: a name swapped in the folder meanwhile must not
+// receive a chown. Returns false with errno set when the mode cannot be set.
+bool takeOverAttributes(int descriptor, const std::string& replaced)
+{
+    struct stat old{};
+    if (::stat(replaced.c_str(), &old) != 0 || !S_ISREG(old.st_mode))
+    {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        return ::fchmod(descriptor, 0666 & ~mask) == 0;
+    }
+    if (::fchown(descriptor, ::geteuid() == 0 ? old.st_uid : static_cast<uid_t>(-1), old.st_gid) != 0)
+        ::fchown(descriptor, static_cast<uid_t>(-1), old.st_gid);  // a user keeps a group of theirs
+    struct stat now{};
+    if (::fstat(descriptor, &now) != 0)
+        return false;
+    mode_t mode = old.st_mode & 07777;
+    // Set-ID bits would run the program as someone the old file did not name.
+    if (now.st_uid != old.st_uid)
+        mode &= ~static_cast<mode_t>(S_ISUID);
+    if (now.st_gid != old.st_gid)
+        mode &= ~static_cast<mode_t>(S_ISGID);
+    return ::fchmod(descriptor, mode) == 0;
+}
+
 }  // namespace
 
 std::string extensionOf(const std::string& path)
@@ -69,15 +174,16 @@ std::string displayName(const std::string& path, bool output)
 
 AtomicFile::AtomicFile(const std::string& path) : m_path(path), m_stream(path == "-" || isDeviceOrPipe(path))
 {
-    std::error_code error;
-    std::filesystem::path target(path);
-    if (std::filesystem::is_symlink(target, error) && std::filesystem::exists(target, error))
-        target = std::filesystem::canonical(target, error);
+    // A closed standard output was given /dev/null for reading at start: told before any work.
+    if (path == "-" && (::fcntl(STDOUT_FILENO, F_GETFL) & O_ACCMODE) == O_RDONLY)
+        throw ToolError("cannot write standard output: " + std::string(std::strerror(EBADF)));
+    const std::filesystem::path target = m_stream ? std::filesystem::path(path) : followLinks(path, displayName(path));
     m_target = target.string();
+    std::error_code error;
     // Refused here rather than when renaming: a run that writes several files puts none in place.
     if (!m_stream && std::filesystem::is_directory(target, error))
         throw ToolError("cannot write " + displayName(path) + ": it is a folder");
-    const std::filesystem::path folder = m_stream                   ? std::filesystem::temp_directory_path(error)
+    const std::filesystem::path folder = m_stream                   ? temporaryFolder()
                                          : target.has_parent_path() ? target.parent_path()
                                                                     : ".";
     if (!std::filesystem::is_directory(folder, error))
@@ -88,10 +194,12 @@ AtomicFile::AtomicFile(const std::string& path) : m_path(path), m_stream(path ==
 
     const std::string extension = extensionOf(path);
     const std::string suffix = extension.empty() ? std::string() : "." + extension;
-    std::string pattern = (folder / ("." + target.filename().string() + kPartialMarker +
-                                     std::to_string(::getpid()) + "-XXXXXX" + suffix))
-                              .string();
-    m_descriptor = ::mkstemps(pattern.data(), static_cast<int>(suffix.size()));
+    const long longest = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+    const std::string name = temporaryName(target.filename().string(), suffix,
+                                           longest > 0 ? static_cast<std::size_t>(longest) : NAME_MAX);
+    std::string pattern = (folder / name).string();
+    const std::size_t suffixLength = name.size() - name.rfind("XXXXXX") - 6;
+    m_descriptor = ::mkstemps(pattern.data(), static_cast<int>(suffixLength));
     if (m_descriptor < 0)
         throw ToolError("cannot write " + displayName(path) + ": cannot create a file in " + folder.string() + ": " +
                         std::strerror(errno));
@@ -115,32 +223,41 @@ void AtomicFile::commit()
     const auto fail = [this] { throw ToolError("cannot write " + displayName(m_path) + ": " + std::strerror(errno)); };
     if (m_stream)
     {
+        // The length is taken first: a destination that is somehow this very file cannot make the
+        // copy run for ever.
+        struct stat written{};
+        if (::fstat(m_descriptor, &written) != 0)
+            fail();
         std::FILE* out = m_path == "-" ? stdout : std::fopen(m_path.c_str(), "wb");
         if (out == nullptr)
             fail();
         // Copied through stdio: sendfile and splice refuse a standard output opened for appending.
         char buffer[65536];
-        ssize_t got = 0;
-        for (off_t offset = 0; (got = ::pread(m_descriptor, buffer, sizeof buffer, offset)) > 0; offset += got)
+        int copyError = 0;
+        for (off_t offset = 0; offset < written.st_size && copyError == 0;)
         {
-            if (std::fwrite(buffer, 1, static_cast<std::size_t>(got), out) != static_cast<std::size_t>(got))
-                break;
+            const auto wanted = static_cast<std::size_t>(std::min<off_t>(sizeof buffer, written.st_size - offset));
+            const ssize_t got = ::pread(m_descriptor, buffer, wanted, offset);
+            if (got <= 0)
+                copyError = got < 0 ? errno : EIO;
+            else if (std::fwrite(buffer, 1, static_cast<std::size_t>(got), out) != static_cast<std::size_t>(got))
+                copyError = errno;
+            offset += got;
         }
-        const int copyError = got == 0 && std::fflush(out) == 0 ? 0 : errno;
+        if (copyError == 0 && std::fflush(out) != 0)
+            copyError = errno;
         if (out != stdout && std::fclose(out) != 0 && copyError == 0)
-            fail();
+            copyError = errno;
         errno = copyError;
         if (copyError != 0)
             fail();
         return;  // the temporary file goes with the destructor
     }
+    if (!takeOverAttributes(m_descriptor, m_target))
+        fail();
     // A failed close is a failed write on file systems that report errors late (NFS).
     if (::close(std::exchange(m_descriptor, -1)) != 0)
         fail();
-    // mkstemps creates the file private to its owner; the result should look like any new file.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::chmod(m_temporaryPath.c_str(), 0666 & ~mask);
     if (::rename(m_temporaryPath.c_str(), m_target.c_str()) != 0)
         fail();
     m_committed = true;

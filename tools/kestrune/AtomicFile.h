@@ -1,5 +1,6 @@
 // Output files that appear complete or not at all: written to a temporary file in the
-// destination's folder, ".NAME.kestrune-partial-PID-XXXXXX.EXT", and renamed over the destination
+// destination's folder, ".NAME.kestrune-partial-PID-XXXXXX.EXT" (NAME shortened where the folder's
+// limit on names requires), and renamed over the destination
 // by commit(). One that is not committed is removed, also when a signal ends the run; one that a
 // SIGKILL left is removed by a later run that writes into its folder.
 #pragma once
@@ -13,9 +14,10 @@ class AtomicFile
 {
 public:
     // "-" stands for standard output, and a device or a named pipe is written into rather than
-    // replaced: the temporary file is then made in the temporary folder, and commit() copies it
-    // there. A symbolic link's target is replaced, not the link. Throws ToolError when the folder
-    // does not exist or cannot be written.
+    // replaced: the temporary file is then made in the temporary folder (TMPDIR, or /tmp when that
+    // is no folder), and commit() copies it there. A symbolic link's file is replaced, not the
+    // link, also when the file does not exist yet. Throws ToolError when the folder does not exist
+    // or cannot be written, for a loop of links, and for another user's link in a shared folder.
     explicit AtomicFile(const std::string& path);
     ~AtomicFile();
 
@@ -26,8 +28,9 @@ public:
     const std::string& temporaryPath() const { return m_temporaryPath; }
     int descriptor() const { return m_descriptor; }  // open for reading and writing
 
-    // Puts the file in place with the permissions a newly created file gets (0666 less the umask).
-    // Throws ToolError when that fails; the temporary file is then removed.
+    // Puts the file in place with the mode of the file it replaces (and, for root, its owner and
+    // group), or the mode a newly created file gets (0666 less the umask). Throws ToolError when
+    // that fails; the temporary file is then removed.
     void commit();
 
 private:

@@ -202,7 +202,12 @@ AudioReader::AudioReader(const std::string& path, const std::string& role)
     : m_path(displayName(path, false)), m_role("the " + role + (path == "-" ? " from " : " "))
 {
     if (path == "-")
+    {
+        // A closed standard input was given /dev/null for writing only at start.
+        if ((::fcntl(STDIN_FILENO, F_GETFL) & O_ACCMODE) == O_WRONLY)
+            throw ToolError("cannot read standard input: " + std::string(std::strerror(EBADF)));
         m_file.reset(sf_open_fd(STDIN_FILENO, SFM_READ, &m_info, SF_FALSE));
+    }
     else
     {
         // libsndfile reports a missing file and an unknown format alike; tell the user which it is.

@@ -1,5 +1,6 @@
 #include "Effect.h"
 
+#include "Process.h"
 #include "ToolError.h"
 
 #include "AEffectX.h"
@@ -15,12 +16,19 @@ std::shared_ptr<khost::PluginModule> loadModule(const std::string& path)
 {
     if (!path.empty())
         return khost::PluginModule::load(path);
-    std::vector<std::filesystem::path> candidates = {KESTRUNE_BUILT_MODULE};
+    // Only places as trusted as the program itself, then the user's and the system's: whoever can
+    // put a module beside the program or in its prefix can replace the program too. A module
+    // beside it is how the build tree's program finds the module of its build.
+    const std::filesystem::path folder = programFolder();
+    const std::filesystem::path installed = KESTRUNE_INSTALLED_VST_DIR;
+    std::vector<std::filesystem::path> candidates = {
+        folder / "Kestrune.so",
+        (installed.is_absolute() ? installed : folder.parent_path() / installed) / "Kestrune.so"};
     if (const char* vstPath = std::getenv("VST_PATH"); vstPath != nullptr && *vstPath != 0)
     {
         std::istringstream list(vstPath);
-        for (std::string folder; std::getline(list, folder, ':');)
-            candidates.push_back(std::filesystem::path(folder) / "Kestrune.so");
+        for (std::string entry; std::getline(list, entry, ':');)
+            candidates.push_back(std::filesystem::path(entry) / "Kestrune.so");
     }
     else
     {

@@ -20,8 +20,9 @@ struct ParameterSetting
     float value;
 };
 
-// The module `--plugin` names or, when path is empty, the Kestrune.so of this build, else the first
-// in the folders of VST_PATH or, without it, ~/.vst, /usr/local/lib/vst and /usr/lib/vst. Throws
+// The module `--plugin` names or, when path is empty, the first Kestrune.so beside the program (the
+// build tree links its module there), in the program's own installation (<prefix>/lib/vst), in the
+// folders of VST_PATH or, without it, in ~/.vst, /usr/local/lib/vst and /usr/lib/vst. Throws
 // ToolError when there is none, and the loader's HostError for a module that cannot be loaded.
 std::shared_ptr<khost::PluginModule> loadModule(const std::string& path);
 

@@ -78,9 +78,8 @@ std::string header(const PictureText& text, std::vector<std::pair<const char*, s
 // plot.py beside the program (the build tree) or in share/kestrune of its installation.
 std::string plotScript()
 {
-    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe");
-    const std::filesystem::path candidates[] = {program.parent_path() / "plot.py",
-                                                program.parent_path().parent_path() / "share/kestrune/plot.py"};
+    const std::filesystem::path folder = programFolder();
+    const std::filesystem::path candidates[] = {folder / "plot.py", folder.parent_path() / "share/kestrune/plot.py"};
     for (const std::filesystem::path& candidate : candidates)
     {
         std::error_code error;

@@ -1,5 +1,7 @@
 #include "Process.h"
 
+#include "ToolError.h"
+
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -9,6 +11,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <system_error>
 
@@ -52,6 +55,40 @@ extern "C" void cleanUpAndDie(int signalNumber)
 }
 
 }  // namespace
+
+void guardStandardDescriptors()
+{
+    for (const int descriptor : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO})
+    {
+        if (::fcntl(descriptor, F_GETFD) >= 0 || errno != EBADF)
+            continue;
+        // The lowest free number: this one, since those below are open by now.
+        const int opened = ::open("/dev/null", descriptor == STDIN_FILENO ? O_WRONLY : O_RDONLY);
+        if (opened >= 0 && opened != descriptor)
+        {
+            ::dup2(opened, descriptor);
+            ::close(opened);
+        }
+    }
+}
+
+void finishStandardOutput()
+{
+    errno = 0;
+    if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0)
+        return;
+    // A write that failed before this flush (std::endl flushes) left no reason behind; an empty
+    // write finds a lasting one again, a descriptor not open for writing.
+    if (errno == 0)
+        (void)::write(STDOUT_FILENO, "", 0);
+    throw ToolError(std::string("cannot write standard output") +
+                    (errno != 0 ? std::string(": ") + std::strerror(errno) : std::string()));
+}
+
+std::filesystem::path programFolder()
+{
+    return std::filesystem::read_symlink("/proc/self/exe").parent_path();
+}
 
 void registerTemporaryFile(const std::string& path)
 {

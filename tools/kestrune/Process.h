@@ -5,11 +5,26 @@
 
 #include <sys/types.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
 namespace kestrune
 {
+
+// Opens /dev/null on each of descriptors 0, 1 and 2 that is closed, so that no file opened later
+// takes its number (a note meant for a closed standard error would land in the audio). Standard
+// input gets it for writing only and the outputs for reading only, as gnulib's stdopen does: a
+// closed stream stays unusable, and its use fails with EBADF instead of passing in silence. Call
+// before anything opens a file.
+void guardStandardDescriptors();
+
+// Flushes standard output. Throws ToolError "cannot write standard output: REASON" when that or any
+// earlier write to it failed (a full disk, a closed descriptor, a reader gone), as coreutils do.
+void finishStandardOutput();
+
+// The folder the running program lies in, links resolved.
+std::filesystem::path programFolder();
 
 // Installs the handlers for every signal that ends a program by default, except those the parent
 // ignores (nohup, a script's background job): those stay ignored. Call once at start-up.

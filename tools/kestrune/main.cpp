@@ -316,12 +316,15 @@ std::string helpHint(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
+    kestrune::guardStandardDescriptors();
     kestrune::cleanUpOnSignals();
     try
     {
         // Nothing to run when --help or --version was answered.
         if (const std::optional<kestrune::Options> options = kestrune::parseCommandLine(argc, argv))
             kestrune::run(*options);
+        // What was printed (info, the demo's summary, help, the version) is only done once it is out.
+        kestrune::finishStandardOutput();
         return 0;
     }
     catch (const kestrune::ToolError& error)
