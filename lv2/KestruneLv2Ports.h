@@ -22,6 +22,9 @@ enum KestruneLv2Port : std::uint32_t
     kPortOutRight,
     kPortFirstControl,  // the parameters, in the table's order
     kPortGainReduction = kPortFirstControl + kNumParameters,
+    kPortKeyLevel,
+    kPortInLevel,
+    kPortOutLevel,
     kPortCount
 };
 
