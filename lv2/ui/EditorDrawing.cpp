@@ -16,6 +16,13 @@ constexpr double kPi = 3.14159265358979323846;
 // Knobs turn through 270 degrees, from bottom left clockwise to bottom right.
 constexpr double kKnobStart = 0.75 * kPi, kKnobSweep = 1.5 * kPi;
 
+// What changes with the controls and the window's size only, and what moves with the audio.
+enum class Layer
+{
+    Still,
+    Live
+};
+
 enum class Align
 {
     Left,
@@ -107,12 +114,36 @@ double curveOutput(double input, double threshold, double ratio, double makeup)
     return input - over + over / ratio + makeup;
 }
 
-void drawCurve(Painter& p, const EditorState& state, const Rect& r)
+void drawCurve(Painter& p, const EditorState& state, const Rect& r, Layer layer)
 {
     cairo_t* cr = p.cr();
     const double s = p.s();
     const auto xOf = [&](double dB) { return r.x + (dB - kCurveFloorDB) / -kCurveFloorDB * r.width; };
     const auto yOf = [&](double dB) { return r.bottom() - (dB - kCurveFloorDB) / -kCurveFloorDB * r.height; };
+    const double threshold = state.controls[kThreshold];
+    const double ratio = state.controls[kRatio];
+    const double makeup = state.controls[kMakeup];
+
+    if (layer == Layer::Live)
+    {
+        // Where the key is now; none in silence below the plot.
+        if (state.keyLevel >= kCurveFloorDB)
+        {
+            cairo_save(cr);
+            cairo_rectangle(cr, r.x, r.y, r.width, r.height);
+            cairo_clip(cr);
+            const double key = std::min<double>(state.keyLevel, 0.0);
+            const double x = xOf(key), y = yOf(curveOutput(key, threshold, ratio, makeup));
+            cairo_arc(cr, x, y, 4.0 * s, 0.0, 2.0 * kPi);
+            p.colour(palette::kHold);
+            cairo_fill_preserve(cr);
+            p.colour(palette::kCurve);
+            cairo_set_line_width(cr, 1.5 * s);
+            cairo_stroke(cr);
+            cairo_restore(cr);
+        }
+        return;
+    }
 
     p.fill(r, palette::kPanel);
     for (double dB = kCurveFloorDB; dB <= 0.0; dB += 12.0)
@@ -137,9 +168,6 @@ void drawCurve(Painter& p, const EditorState& state, const Rect& r)
     cairo_line_to(cr, xOf(0.0), yOf(0.0));
     cairo_stroke(cr);
 
-    const double threshold = state.controls[kThreshold];
-    const double ratio = state.controls[kRatio];
-    const double makeup = state.controls[kMakeup];
     if (threshold >= kCurveFloorDB)
     {
         const double dash = 4.0 * s;
@@ -161,19 +189,6 @@ void drawCurve(Painter& p, const EditorState& state, const Rect& r)
         cairo_line_to(cr, xOf(threshold), yOf(curveOutput(threshold, threshold, ratio, makeup)));
     cairo_line_to(cr, xOf(0.0), yOf(curveOutput(0.0, threshold, ratio, makeup)));
     cairo_stroke(cr);
-
-    // Where the key is now; none in silence below the plot.
-    if (state.keyLevel >= kCurveFloorDB)
-    {
-        const double key = std::min<double>(state.keyLevel, 0.0);
-        const double x = xOf(key), y = yOf(curveOutput(key, threshold, ratio, makeup));
-        cairo_arc(cr, x, y, 4.0 * s, 0.0, 2.0 * kPi);
-        p.colour(palette::kHold);
-        cairo_fill_preserve(cr);
-        p.colour(palette::kCurve);
-        cairo_set_line_width(cr, 1.5 * s);
-        cairo_stroke(cr);
-    }
     cairo_restore(cr);
 
     // The threshold's mark on the input axis.
@@ -195,7 +210,6 @@ void drawCurve(Painter& p, const EditorState& state, const Rect& r)
 void drawBar(Painter& p, const Rect& bar, double valueFraction, double holdFraction, bool fromTop,
              const Colour& fill, double overFraction = 2.0)
 {
-    p.fill(bar, palette::kKnobTrack);
     const auto yAt = [&](double f) { return fromTop ? bar.y + f * bar.height : bar.bottom() - f * bar.height; };
     if (valueFraction > 0.0)
     {
@@ -233,22 +247,27 @@ void drawTicks(Painter& p, const Rect& bar, double floorDB, double ceilingDB, do
     }
 }
 
-void drawMeters(Painter& p, const EditorState& state, const EditorLayout& layout)
+void drawMeters(Painter& p, const EditorState& state, const EditorLayout& layout, Layer layer)
 {
     const double s = p.s();
     const Rect& reduction = layout.meters[kMeterReduction];
-    drawBar(p, reduction, fraction(state.gainReduction, 0.0, kReductionFloorDB),
-            fraction(state.reductionHold.held, 0.0, kReductionFloorDB), true, palette::kReduction);
-    // Reduction reads as a gain: 0 at the top, -24 dB at the bottom.
-    drawTicks(p, reduction, -kReductionFloorDB, 0.0, 3.0, 6.0, true, "");
-
-    const double over = fraction(0.0, kLevelFloorDB, kLevelCeilingDB);
     const Rect& input = layout.meters[kMeterInput];
     const Rect& output = layout.meters[kMeterOutput];
-    drawBar(p, input, fraction(state.inLevel, kLevelFloorDB, kLevelCeilingDB),
-            fraction(state.inHold.held, kLevelFloorDB, kLevelCeilingDB), false, palette::kLevel, over);
-    drawBar(p, output, fraction(state.outLevel, kLevelFloorDB, kLevelCeilingDB),
-            fraction(state.outHold.held, kLevelFloorDB, kLevelCeilingDB), false, palette::kLevel, over);
+    if (layer == Layer::Live)
+    {
+        const double over = fraction(0.0, kLevelFloorDB, kLevelCeilingDB);
+        drawBar(p, reduction, fraction(state.gainReduction, 0.0, kReductionFloorDB),
+                fraction(state.reductionHold.held, 0.0, kReductionFloorDB), true, palette::kReduction);
+        drawBar(p, input, fraction(state.inLevel, kLevelFloorDB, kLevelCeilingDB),
+                fraction(state.inHold.held, kLevelFloorDB, kLevelCeilingDB), false, palette::kLevel, over);
+        drawBar(p, output, fraction(state.outLevel, kLevelFloorDB, kLevelCeilingDB),
+                fraction(state.outHold.held, kLevelFloorDB, kLevelCeilingDB), false, palette::kLevel, over);
+        return;
+    }
+    for (const Rect& bar : layout.meters)
+        p.fill(bar, palette::kKnobTrack);
+    // Reduction reads as a gain: 0 at the top, -24 dB at the bottom.
+    drawTicks(p, reduction, -kReductionFloorDB, 0.0, 3.0, 6.0, true, "");
     drawTicks(p, input, kLevelFloorDB, kLevelCeilingDB, 6.0, 12.0, false, "+");
 
     const double caption = reduction.bottom() + 11.0 * s;
@@ -287,14 +306,20 @@ void drawLane(Painter& p, const EditorState& state, const Rect& lane, Value valu
     cairo_stroke(cr);
 }
 
-void drawHistory(Painter& p, const EditorState& state, const EditorLayout& layout)
+void drawHistoryLanes(Painter& p, const EditorState& state, const EditorLayout& layout);
+
+void drawHistory(Painter& p, const EditorState& state, const EditorLayout& layout, Layer layer)
 {
-    cairo_t* cr = p.cr();
     const double s = p.s();
     const Rect& level = layout.levelLane;
     const Rect& reduction = layout.reductionLane;
     if (level.width < 1.0)
         return;
+    if (layer == Layer::Live)
+    {
+        drawHistoryLanes(p, state, layout);
+        return;
+    }
     p.fill(level, palette::kPanel);
     p.fill(reduction, palette::kPanel);
     // A line each second, counted back from now at the right edge.
@@ -309,6 +334,20 @@ void drawHistory(Painter& p, const EditorState& state, const EditorLayout& layou
                 palette::kGrid);
     p.hline(reduction.x, reduction.right(), reduction.y + reduction.height / 2.0, palette::kGrid);
 
+    p.text("key", level.x + 4.0 * s, level.y + 11.0 * s, Align::Left, 9.0, palette::kKey);
+    p.text("threshold", level.right() - 4.0 * s, level.y + 11.0 * s, Align::Right, 9.0, palette::kThreshold);
+    p.text("gain reduction", reduction.x + 4.0 * s, reduction.bottom() - 4.0 * s, Align::Left, 9.0,
+           palette::kReduction);
+    p.text("-5 s", level.x, reduction.bottom() + 11.0 * s, Align::Left, 8.0, palette::kDimText);
+    p.text("now", level.right(), reduction.bottom() + 11.0 * s, Align::Right, 8.0, palette::kDimText);
+}
+
+void drawHistoryLanes(Painter& p, const EditorState& state, const EditorLayout& layout)
+{
+    cairo_t* cr = p.cr();
+    const double s = p.s();
+    const Rect& level = layout.levelLane;
+    const Rect& reduction = layout.reductionLane;
     cairo_save(cr);
     cairo_rectangle(cr, level.x, level.y, level.width, level.height);
     cairo_clip(cr);
@@ -336,13 +375,6 @@ void drawHistory(Painter& p, const EditorState& state, const EditorLayout& layou
              [](const HistoryColumn& c) { return 1.0 - fraction(c.reduction, 0.0, kReductionFloorDB); }, 1.0,
              palette::kReduction);
     cairo_restore(cr);
-
-    p.text("key", level.x + 4.0 * s, level.y + 11.0 * s, Align::Left, 9.0, palette::kKey);
-    p.text("threshold", level.right() - 4.0 * s, level.y + 11.0 * s, Align::Right, 9.0, palette::kThreshold);
-    p.text("gain reduction", reduction.x + 4.0 * s, reduction.bottom() - 4.0 * s, Align::Left, 9.0,
-           palette::kReduction);
-    p.text("-5 s", level.x, reduction.bottom() + 11.0 * s, Align::Left, 8.0, palette::kDimText);
-    p.text("now", level.right(), reduction.bottom() + 11.0 * s, Align::Right, 8.0, palette::kDimText);
 }
 
 void drawKnob(Painter& p, const KnobLayout& knob, int index, float value)
@@ -398,17 +430,33 @@ void drawKnob(Painter& p, const KnobLayout& knob, int index, float value)
 
 }  // namespace
 
-void drawEditor(cairo_t* cr, const EditorState& state, const EditorLayout& layout, std::vector<DrawnText>* texts)
+void drawEditorStill(cairo_t* cr, const EditorState& state, const EditorLayout& layout, std::vector<DrawnText>* texts)
 {
     Painter p(cr, layout.scale, texts);
     cairo_save(cr);
     p.fill({0.0, 0.0, layout.width, layout.height}, palette::kBackground);
-    drawCurve(p, state, layout.curve);
-    drawMeters(p, state, layout);
-    drawHistory(p, state, layout);
+    drawCurve(p, state, layout.curve, Layer::Still);
+    drawMeters(p, state, layout, Layer::Still);
+    drawHistory(p, state, layout, Layer::Still);
     for (int index = 0; index < kNumParameters; index++)
         drawKnob(p, layout.knobs[index], index, state.controls[index]);
     cairo_restore(cr);
+}
+
+void drawEditorLive(cairo_t* cr, const EditorState& state, const EditorLayout& layout)
+{
+    Painter p(cr, layout.scale, nullptr);
+    cairo_save(cr);
+    drawCurve(p, state, layout.curve, Layer::Live);
+    drawMeters(p, state, layout, Layer::Live);
+    drawHistory(p, state, layout, Layer::Live);
+    cairo_restore(cr);
+}
+
+void drawEditor(cairo_t* cr, const EditorState& state, const EditorLayout& layout, std::vector<DrawnText>* texts)
+{
+    drawEditorStill(cr, state, layout, texts);
+    drawEditorLive(cr, state, layout);
 }
 
 }  // namespace VAZiro

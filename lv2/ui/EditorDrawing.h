@@ -62,4 +62,11 @@ struct DrawnText
 void drawEditor(cairo_t* cr, const EditorState& state, const EditorLayout& layout,
                 std::vector<DrawnText>* texts = nullptr);
 
+// The same in two layers, for a window that keeps the first and paints it under the second at
+// every frame: what depends only on the controls and the size (every text among it), and what
+// moves with the audio (meters, history, the key's dot).
+void drawEditorStill(cairo_t* cr, const EditorState& state, const EditorLayout& layout,
+                     std::vector<DrawnText>* texts = nullptr);
+void drawEditorLive(cairo_t* cr, const EditorState& state, const EditorLayout& layout);
+
 }  // namespace VAZiro

@@ -46,6 +46,8 @@ public:
 
     ~KestruneEditor()
     {
+        if (m_still != nullptr)
+            cairo_surface_destroy(m_still);
         if (m_surface != nullptr)
             cairo_surface_destroy(m_surface);
         if (m_window != 0)
@@ -134,7 +136,10 @@ public:
         // The host echoes what a drag writes; the knob under the pointer follows the pointer.
         if (m_dragKnob >= 0 && port == kPortFirstControl + static_cast<std::uint32_t>(m_dragKnob))
             return;
-        m_dirty = setPortValue(m_state, port, value, now()) || m_dirty;
+        const bool changed = setPortValue(m_state, port, value, now());
+        m_dirty = changed || m_dirty;
+        if (changed && port < kPortGainReduction)
+            m_stillStale = true;
     }
 
     // Returns non-zero once a top-level window was closed.
@@ -196,14 +201,48 @@ private:
         cairo_xlib_surface_set_size(m_surface, width, height);
         m_layout = layoutEditor(width, height, m_scale);
         m_dirty = true;
+        m_wholeWindow = true;
+        if (m_still != nullptr)
+            cairo_surface_destroy(m_still);
+        m_still = nullptr;
     }
 
     void draw()
     {
+        // The still layer is drawn again only when a control or the size changed; its texts are
+        // most of the cost of a frame.
+        if (m_still == nullptr)
+        {
+            m_still = cairo_surface_create_similar(m_surface, CAIRO_CONTENT_COLOR, m_width, m_height);
+            m_stillStale = true;
+        }
+        if (m_stillStale)
+        {
+            cairo_t* still = cairo_create(m_still);
+            drawEditorStill(still, m_state, m_layout);
+            cairo_destroy(still);
+            m_stillStale = false;
+            m_wholeWindow = true;
+        }
         cairo_t* cr = cairo_create(m_surface);
+        // Between changes of the still layer only the live parts change on screen.
+        if (!m_wholeWindow)
+        {
+            const Rect& curve = m_layout.curve;
+            const Rect& firstMeter = m_layout.meters[kMeterReduction];
+            const Rect& lastMeter = m_layout.meters[kMeterOutput];
+            const Rect& lanes = m_layout.levelLane;
+            cairo_rectangle(cr, curve.x, curve.y, curve.width, curve.height);
+            cairo_rectangle(cr, firstMeter.x, firstMeter.y, lastMeter.right() - firstMeter.x, firstMeter.height);
+            cairo_rectangle(cr, lanes.x, lanes.y, lanes.width, m_layout.reductionLane.bottom() - lanes.y);
+            cairo_clip(cr);
+        }
+        m_wholeWindow = false;
         // Drawn aside first, so the window never shows half a picture.
         cairo_push_group(cr);
-        drawEditor(cr, m_state, m_layout);
+        cairo_set_source_surface(cr, m_still, 0.0, 0.0);
+        cairo_paint(cr);
+        drawEditorLive(cr, m_state, m_layout);
         cairo_pop_group_to_source(cr);
         cairo_paint(cr);
         cairo_destroy(cr);
@@ -218,6 +257,7 @@ private:
         {
         case Expose:
             m_dirty = true;
+            m_wholeWindow = true;
             // Drawn at once: the window is empty until then.
             m_lastDraw = -1.0;
             break;
@@ -311,6 +351,7 @@ private:
             return;
         m_state.controls[knob] = value;
         m_dirty = true;
+        m_stillStale = true;
         if (single)
             touch(knob, true);
         m_write(m_controller, kPortFirstControl + static_cast<std::uint32_t>(knob), sizeof value, 0, &value);
@@ -334,6 +375,9 @@ private:
     bool m_topLevel = false;
     bool m_closed = false;
     cairo_surface_t* m_surface = nullptr;
+    cairo_surface_t* m_still = nullptr;  // the still layer, in the window's format
+    bool m_stillStale = true;
+    bool m_wholeWindow = true;  // the next frame paints everything, not just the live parts
     double m_scale = 1.0;
     int m_width = 0, m_height = 0;
 
