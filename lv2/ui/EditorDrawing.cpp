@@ -203,6 +203,9 @@ void drawCurve(Painter& p, const EditorState& state, const Rect& r, Layer layer)
         cairo_fill(cr);
     }
     p.text("dBFS", r.x + 4.0 * s, r.y + 11.0 * s, Align::Left, 9.0, palette::kDimText);
+    // A curve that stays below the plot would leave it empty.
+    if (curveOutput(0.0, threshold, ratio, makeup) < kCurveFloorDB)
+        p.text("curve below -60 dBFS", r.x + r.width / 2.0, r.bottom() - 8.0 * s, Align::Centre, 9.0, palette::kCurve);
 }
 
 // A meter bar with ticks and numbers on its left. The value's fill runs from where the scale's

@@ -206,6 +206,19 @@ TEST(EditorDrawing, TransferCurvePassesThroughTheHardKneePoints)
     }
 }
 
+TEST(EditorDrawing, CurveBelowThePlotIsSaidInWords)
+{
+    // -72 dB at 10:1: 0 dBFS in comes out at -72 + 72 / 10 = -64.8 dBFS, below the plot.
+    const auto says = [](const Picture& picture) {
+        return std::any_of(picture.texts().begin(), picture.texts().end(),
+                           [](const DrawnText& drawn) { return drawn.text == "curve below -60 dBFS"; });
+    };
+    EXPECT_TRUE(says(Picture(stateWith(-72.0f, 10.0f, 0.0f), 640, 360, 1.0)));
+    // -66 dB at 10:1 reaches -59.4 dBFS at 0 dBFS in: inside the plot again.
+    EXPECT_FALSE(says(Picture(stateWith(-66.0f, 10.0f, 0.0f), 640, 360, 1.0)));
+    EXPECT_FALSE(says(Picture(stateWith(-72.0f, 10.0f, 6.0f), 640, 360, 1.0)));
+}
+
 TEST(EditorDrawing, KeyDotRidesOnTheCurveAndHidesInSilence)
 {
     EditorState state = stateWith(-30.0f, 4.0f, 0.0f);
