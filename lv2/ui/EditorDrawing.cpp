@@ -332,13 +332,20 @@ void drawHistory(Painter& p, const EditorState& state, const EditorLayout& layou
         p.vline(x, level.y, level.bottom(), palette::kGrid);
         p.vline(x, reduction.y, reduction.bottom(), palette::kGrid);
     }
+    // Each lane's scale inside its right edge: the meters beside them count differently.
     for (double dB = -12.0; dB > kCurveFloorDB; dB -= 12.0)
-        p.hline(level.x, level.right(), level.bottom() - fraction(dB, kCurveFloorDB, 0.0) * level.height,
-                palette::kGrid);
-    p.hline(reduction.x, reduction.right(), reduction.y + reduction.height / 2.0, palette::kGrid);
+    {
+        const double y = level.bottom() - fraction(dB, kCurveFloorDB, 0.0) * level.height;
+        p.hline(level.x, level.right(), y, palette::kGrid);
+        p.text(number(dB), level.right() - 3.0 * s, y - 2.0 * s, Align::Right, 8.0, palette::kDimText);
+    }
+    const double middle = reduction.y + reduction.height / 2.0;
+    p.hline(reduction.x, reduction.right(), middle, palette::kGrid);
+    p.text(number(-kReductionFloorDB / 2.0), reduction.right() - 3.0 * s, middle - 2.0 * s, Align::Right, 8.0,
+           palette::kDimText);
 
     p.text("key", level.x + 4.0 * s, level.y + 11.0 * s, Align::Left, 9.0, palette::kKey);
-    p.text("threshold", level.right() - 4.0 * s, level.y + 11.0 * s, Align::Right, 9.0, palette::kThreshold);
+    p.text("threshold", level.x + 26.0 * s, level.y + 11.0 * s, Align::Left, 9.0, palette::kThreshold);
     p.text("gain reduction", reduction.x + 4.0 * s, reduction.bottom() - 4.0 * s, Align::Left, 9.0,
            palette::kReduction);
     p.text("-5 s", level.x, reduction.bottom() + 11.0 * s, Align::Left, 8.0, palette::kDimText);

@@ -4,8 +4,9 @@ from the build tree with its editor, on a JACK dummy server, under Xvfb. The edi
 appear (jalv falls back to generic controls, "UI: None", when it cannot load it), a screenshot of
 the screen is kept, and pointer drags on the threshold knob must reach the plug-in: a tone at
 -6 dBFS is left alone at the default threshold of 0 dB and compressed once the knob is dragged
-down, by 0.9 dB more for every dB the next drag lowers the threshold at 10:1, which jalv shows
-through the gain_reduction output it prints.
+down, by 0.9 dB more for every dB the next drag lowers the threshold at 10:1; wheel notches step
+it back by 0.5 dB and a double click restores its default. jalv shows all of it through the
+gain_reduction output it prints.
 
 Usage: jalv_editor_test.py LV2_PATH LAYOUT_PROBE WORK_DIR
 
@@ -179,6 +180,31 @@ def test(lv2_path, probe, work):
         second = settled_reduction(len(reductions(read(jalv_out))))
         check(abs((second - first) - 21.6) < 0.5,
               "the second drag added %.2f dB of reduction (%.2f to %.2f), expected 21.6" % (second - first, first, second))
+
+        # Four wheel notches up raise the threshold by 0.5 dB each: 1.8 dB less reduction.
+        code, output = hosttest.run(["/usr/bin/xdotool", "mousemove", "--window", window, x, y, "click", "--repeat", "4",
+                                     "--delay", "50", "4"], env=env)
+        check(code == 0, "xdotool could not turn the wheel: %s" % output)
+        mark = len(reductions(read(jalv_out)))
+        time.sleep(0.5)
+        start = len(reductions(read(jalv_out)))
+        time.sleep(1.2)
+        wheeled = max(reductions(read(jalv_out))[start:])
+        check(mark < start and abs((second - wheeled) - 1.8) < 0.3,
+              "four wheel notches took off %.2f dB of reduction, expected 1.8" % (second - wheeled))
+
+        # A double click brings the default of 0 dB back: nothing to reduce any more.
+        code, output = hosttest.run(["/usr/bin/xdotool", "mousemove", "--window", window, x, y, "click", "--repeat", "2",
+                                     "--delay", "80", "1"], env=env)
+        check(code == 0, "xdotool could not double-click: %s" % output)
+        # The release (100 ms) lets the reduction fade by a factor e every 100 ms.
+        time.sleep(1.2)
+        start = len(reductions(read(jalv_out)))
+        time.sleep(0.5)
+        released = max(reductions(read(jalv_out))[start:])
+        check(released < 0.01, "a double click left %.3f dB of reduction: the threshold stayed below the tone" % released)
+        drag(40)  # back down to -24 dB, for the screenshot
+        time.sleep(1.0)
 
         shot = os.path.join(work, "jalv-editor.png")
         code, output = hosttest.run(["/usr/bin/import", "-window", "root", shot], env=env, timeout=30)
