@@ -49,7 +49,14 @@ public:
         if (m_still != nullptr)
             cairo_surface_destroy(m_still);
         if (m_surface != nullptr)
+        {
+            // cairo keeps what it knows of the display until told it is finished with it; the
+            // connection is ours and closes below, so its memory would stay behind in the host.
+            cairo_device_t* device = cairo_device_reference(cairo_surface_get_device(m_surface));
             cairo_surface_destroy(m_surface);
+            cairo_device_finish(device);
+            cairo_device_destroy(device);
+        }
         if (m_window != 0)
             XDestroyWindow(m_display, m_window);
         XCloseDisplay(m_display);
@@ -331,6 +338,9 @@ private:
         const double factor = (latest.state & ShiftMask) != 0 ? kFineFactor : 1.0;
         m_dragPosition += (m_dragY - latest.y) / (kKnobTravelPixels * m_scale) * factor;
         m_dragPosition = std::clamp(m_dragPosition, 0.0, 1.0);
+        // A press after a drag starts a new drag, however soon it follows.
+        if (latest.y != m_dragY)
+            m_lastClickKnob = -1;
         m_dragY = latest.y;
         change(m_dragKnob, knobValue(m_dragKnob, m_dragPosition), false);
     }
