@@ -17,6 +17,7 @@
 #include <X11/Xutil.h>
 #include <dlfcn.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -48,6 +49,8 @@ public:
         m_pid = fork();
         if (m_pid == 0)
         {
+            // The server ends with the test, even one that aborts.
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
             close(fds[0]);
             const std::string fd = std::to_string(fds[1]);
             execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1600x1000x24", "-nolisten",
