@@ -12,6 +12,7 @@ Usage: jalv_editor_test.py LV2_PATH LAYOUT_PROBE WORK_DIR
 
 Every program started here is stopped at the end, whatever happened.
 """
+import ctypes
 import os
 import re
 import signal
@@ -24,6 +25,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "..", "hosts"))
 import hosttest  # noqa: E402
 from hosttest import check  # noqa: E402
 
+LIBC = ctypes.CDLL("libc.so.6", use_errno=True)
 URI = "urn:brisk-lantern:kestrune"
 EDITOR_URI = URI + "#editor"
 EDITOR_CLASS = "KestruneEditor"
@@ -43,7 +45,8 @@ class Children:
         self.processes = []
 
     def start(self, command, **options):
-        process = subprocess.Popen(command, **options)
+        # Each ends with this test even when the test itself is killed (PR_SET_PDEATHSIG).
+        process = subprocess.Popen(command, preexec_fn=lambda: LIBC.prctl(1, signal.SIGTERM), **options)
         self.processes.append(process)
         return process
 
