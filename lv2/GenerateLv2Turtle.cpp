@@ -1,9 +1,11 @@
 // Writes the Turtle files of the LV2 bundle from the parameter table and the port layout, so the
 // description always matches the binary: manifest.ttl, kestrune.ttl (plug-in and ports) and
-// presets.ttl. Runs at build time on the build machine.
-//   kestrune_lv2_turtle OUTPUT_DIR BINARY_FILE_NAME
+// presets.ttl, and the editor's entries in the first two when it is built. Runs at build time on
+// the build machine.
+//   kestrune_lv2_turtle OUTPUT_DIR BINARY_FILE_NAME [UI_BINARY_FILE_NAME]
 #include "InlineDisplay.h"
 #include "KestruneLv2Ports.h"
+#include "KestruneLv2Ui.h"
 #include "KestruneParameters.h"
 
 #include <array>
@@ -238,6 +240,51 @@ std::string manifestTurtle(const std::string& binary)
     return out.str();
 }
 
+// The editor, for the manifest: where its binary is and where the rest of it is described.
+std::string uiManifestTurtle(const std::string& uiBinary)
+{
+    std::ostringstream out;
+    out << "\n@prefix ui:    <http://lv2plug.in/ns/extensions/ui#> .\n\n"
+        << uri(kLv2UiUri) << "\n"
+        << "    a ui:X11UI ;\n"
+        << "    ui:binary " << uri(uiBinary) << " ;\n"
+        << "    rdfs:seeAlso <kestrune.ttl> .\n";
+    return out.str();
+}
+
+// The editor, for the description: what it needs from the host and which output ports it shows.
+// It works inside the host's window or in one of its own, with or without the host's resizing,
+// touch and scale factor; it needs the host to call its idle function.
+std::string uiTurtle()
+{
+    std::ostringstream out;
+    out << "\n@prefix ui:    <http://lv2plug.in/ns/extensions/ui#> .\n"
+        << "@prefix opts:  <http://lv2plug.in/ns/ext/options#> .\n"
+        << "@prefix urid:  <http://lv2plug.in/ns/ext/urid#> .\n\n"
+        << uri(kLv2PluginUri) << "\n"
+        << "    ui:ui " << uri(kLv2UiUri) << " .\n\n"
+        << uri(kLv2UiUri) << "\n"
+        << "    a ui:X11UI ;\n"
+        << "    lv2:requiredFeature ui:idleInterface ;\n"
+        << "    lv2:optionalFeature ui:parent , ui:resize , ui:touch , opts:options , urid:map ;\n"
+        << "    lv2:extensionData ui:idleInterface , ui:resize ;\n"
+        << "    opts:supportedOption ui:scaleFactor ;\n"
+        << "    ui:portNotification ";
+    const std::uint32_t meters[] = {kPortGainReduction, kPortKeyLevel, kPortInLevel, kPortOutLevel};
+    std::string separator;
+    for (const std::uint32_t port : meters)
+    {
+        out << separator << "[\n"
+            << "        ui:plugin " << uri(kLv2PluginUri) << " ;\n"
+            << "        ui:portIndex " << port << " ;\n"
+            << "        ui:protocol ui:floatProtocol\n"
+            << "    ]";
+        separator = " , ";
+    }
+    out << " .\n";
+    return out.str();
+}
+
 void write(const std::string& path, const std::string& text)
 {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
@@ -251,16 +298,18 @@ void write(const std::string& path, const std::string& text)
 
 int main(int argc, char** argv)
 {
-    if (argc != 3)
+    if (argc != 3 && argc != 4)
     {
-        std::cerr << "usage: " << (argc > 0 ? argv[0] : "kestrune_lv2_turtle") << " OUTPUT_DIR BINARY_FILE_NAME\n";
+        std::cerr << "usage: " << (argc > 0 ? argv[0] : "kestrune_lv2_turtle")
+                  << " OUTPUT_DIR BINARY_FILE_NAME [UI_BINARY_FILE_NAME]\n";
         return 2;
     }
     try
     {
         const std::string directory = argv[1];
-        write(directory + "/manifest.ttl", manifestTurtle(argv[2]));
-        write(directory + "/kestrune.ttl", pluginTurtle());
+        const bool withUi = argc == 4;
+        write(directory + "/manifest.ttl", manifestTurtle(argv[2]) + (withUi ? uiManifestTurtle(argv[3]) : ""));
+        write(directory + "/kestrune.ttl", pluginTurtle() + (withUi ? uiTurtle() : ""));
         write(directory + "/presets.ttl", presetsTurtle());
     }
     catch (const std::exception& error)

@@ -19,6 +19,8 @@ demo_packages=(
   libsndfile1-dev libsamplerate0-dev libcli11-dev python3-matplotlib
   lv2-dev lilv-utils
   help2man strace
+  # the LV2 edition's editor draws with cairo on Xlib
+  libcairo2-dev libx11-dev
 )
 
 # scripts/bench.sh and scripts/callgrind.sh: instruction counts, and the installed compressors
@@ -44,6 +46,9 @@ packages=(
   # the LV2 edition's tests: a liblilv host, lv2apply, and lv2_validate (which runs sord_validate);
   # clang for the libFuzzer targets
   liblilv-dev sordi clang
+  # the editor in a real host: jalv on a JACK dummy server under Xvfb, driven by xdotool and
+  # photographed by ImageMagick's import
+  xvfb xdotool jalv jackd2 imagemagick
   # the Debian package: cpack's DEB generator needs dpkg-shlibdeps and file; its test loads the
   # completion as bash-completion does, man shows the manual page and lintian checks the package
   dpkg-dev file bash-completion man-db lintian
