@@ -92,11 +92,11 @@ bool setPortValue(EditorState& state, std::uint32_t port, float value, double no
     if (std::isnan(value))
         return false;
     float* target = nullptr;
-    if (port >= kPortFirstControl && port < kPortGainReduction)
+    if (const int parameter = parameterOfPort(port); parameter >= 0)
     {
-        const KestruneParameterInfo& info = kParameterInfo[port - kPortFirstControl];
+        const KestruneParameterInfo& info = kParameterInfo[parameter];
         value = clamp(value, info.minimum, info.maximum);
-        target = &state.controls[port - kPortFirstControl];
+        target = &state.controls[parameter];
     }
     else if (port == kPortGainReduction)
     {

@@ -141,11 +141,11 @@ public:
         float value;
         std::memcpy(&value, buffer, sizeof value);
         // The host echoes what a drag writes; the knob under the pointer follows the pointer.
-        if (m_dragKnob >= 0 && port == kPortFirstControl + static_cast<std::uint32_t>(m_dragKnob))
+        if (m_dragKnob >= 0 && port == controlPortOf(m_dragKnob))
             return;
         const bool changed = setPortValue(m_state, port, value, now());
         m_dirty = changed || m_dirty;
-        if (changed && port < kPortGainReduction)
+        if (changed && parameterOfPort(port) >= 0)
             m_stillStale = true;
     }
 
@@ -364,7 +364,7 @@ private:
         m_stillStale = true;
         if (single)
             touch(knob, true);
-        m_write(m_controller, kPortFirstControl + static_cast<std::uint32_t>(knob), sizeof value, 0, &value);
+        m_write(m_controller, controlPortOf(knob), sizeof value, 0, &value);
         if (single)
             touch(knob, false);
     }
@@ -372,7 +372,7 @@ private:
     void touch(int knob, bool grabbed)
     {
         if (m_touch != nullptr)
-            m_touch->touch(m_touch->handle, kPortFirstControl + static_cast<std::uint32_t>(knob), grabbed);
+            m_touch->touch(m_touch->handle, controlPortOf(knob), grabbed);
     }
 
     Display* m_display;
