@@ -143,8 +143,10 @@ bool takeOverAttributes(int descriptor, const std::string& replaced)
         ::umask(mask);
         return ::fchmod(descriptor, 0666 & ~mask) == 0;
     }
-    if (::fchown(descriptor, ::geteuid() == 0 ? old.st_uid : static_cast<uid_t>(-1), old.st_gid) != 0)
-        ::fchown(descriptor, static_cast<uid_t>(-1), old.st_gid);  // a user keeps a group of theirs
+    // What took is read back below, where the set-ID bits depend on it.
+    const auto giveTo = [descriptor](uid_t owner, gid_t group) { return ::fchown(descriptor, owner, group) == 0; };
+    if (!giveTo(::geteuid() == 0 ? old.st_uid : static_cast<uid_t>(-1), old.st_gid))
+        giveTo(static_cast<uid_t>(-1), old.st_gid);  // a user keeps a group of theirs
     struct stat now{};
     if (::fstat(descriptor, &now) != 0)
         return false;

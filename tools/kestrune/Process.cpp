@@ -79,10 +79,9 @@ void finishStandardOutput()
         return;
     // A write that failed before this flush (std::endl flushes) left no reason behind; an empty
     // write finds a lasting one again, a descriptor not open for writing.
-    if (errno == 0)
-        (void)::write(STDOUT_FILENO, "", 0);
+    const bool reasonKnown = errno != 0 || ::write(STDOUT_FILENO, "", 0) < 0;
     throw ToolError(std::string("cannot write standard output") +
-                    (errno != 0 ? std::string(": ") + std::strerror(errno) : std::string()));
+                    (reasonKnown ? std::string(": ") + std::strerror(errno) : std::string()));
 }
 
 std::filesystem::path programFolder()
