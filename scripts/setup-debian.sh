@@ -52,6 +52,8 @@ packages=(
   # the Debian package: cpack's DEB generator needs dpkg-shlibdeps and file; its test loads the
   # completion as bash-completion does, man shows the manual page and lintian checks the package
   dpkg-dev file bash-completion man-db lintian
+  # the size of the command's functions, measured by tests/tools/function-size.sh
+  pmccabe
   # clang's libFuzzer and sanitizer runtimes (not pulled in without recommends), and valgrind for
   # the leak check of the load/unload soak
   libclang-rt-14-dev valgrind

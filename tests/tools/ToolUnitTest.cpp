@@ -1,6 +1,6 @@
 // Pieces of kestrune tested directly: the sidechain feed (padding, cutting, resampling, and its
 // independence of how it is read), the choice of output format, atomic files, the progress line,
-// levels, the subprocess helper and the demo's synthesis.
+// levels, the subprocess helper, the demo's synthesis and printf-style formatting.
 #include "AtomicFile.h"
 #include "AudioFile.h"
 #include "Demo.h"
@@ -425,6 +425,21 @@ TEST(Titles, BytesThatAreNotUtf8AreEscapedAsPythonShowsThem)
     };
     for (const auto& [bytes, expected] : cases)
         EXPECT_EQ(escapeUndecodable(bytes), expected);
+}
+
+TEST(Printed, TextsOfAnyLengthComeOutWhole)
+{
+    // The references are put together by concatenation, without printf; compared by length first,
+    // so that a failure does not print kilobytes.
+    for (const std::size_t length : {std::size_t{0}, std::size_t{1}, std::size_t{254}, std::size_t{255},
+                                     std::size_t{256}, std::size_t{5000}})
+    {
+        const std::string word(length, 'x');
+        const std::string expected = "[" + word + "] 42%";
+        const std::string text = printed("[%s] %d%%", word.c_str(), 42);
+        EXPECT_EQ(text.size(), expected.size()) << length << " characters";
+        EXPECT_TRUE(text == expected) << length << " characters";
+    }
 }
 
 }  // namespace

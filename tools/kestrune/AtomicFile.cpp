@@ -222,39 +222,56 @@ AtomicFile::~AtomicFile()
 
 void AtomicFile::commit()
 {
-    const auto fail = [this] { throw ToolError("cannot write " + displayName(m_path) + ": " + std::strerror(errno)); };
     if (m_stream)
+        copyToStream();  // the temporary file goes with the destructor
+    else
+        putInPlace();
+}
+
+void AtomicFile::fail() const
+{
+    throw ToolError("cannot write " + displayName(m_path) + ": " + std::strerror(errno));
+}
+
+void AtomicFile::copyToStream() const
+{
+    // The length is taken first: a destination that is somehow this very file cannot make the
+    // copy run for ever.
+    struct stat written{};
+    if (::fstat(m_descriptor, &written) != 0)
+        fail();
+    std::FILE* out = m_path == "-" ? stdout : std::fopen(m_path.c_str(), "wb");
+    if (out == nullptr)
+        fail();
+    int copyError = copyInto(out, written.st_size);
+    if (copyError == 0 && std::fflush(out) != 0)
+        copyError = errno;
+    if (out != stdout && std::fclose(out) != 0 && copyError == 0)
+        copyError = errno;
+    errno = copyError;
+    if (copyError != 0)
+        fail();
+}
+
+int AtomicFile::copyInto(std::FILE* out, off_t length) const
+{
+    // Copied through stdio: sendfile and splice refuse a standard output opened for appending.
+    char buffer[65536];
+    for (off_t offset = 0; offset < length;)
     {
-        // The length is taken first: a destination that is somehow this very file cannot make the
-        // copy run for ever.
-        struct stat written{};
-        if (::fstat(m_descriptor, &written) != 0)
-            fail();
-        std::FILE* out = m_path == "-" ? stdout : std::fopen(m_path.c_str(), "wb");
-        if (out == nullptr)
-            fail();
-        // Copied through stdio: sendfile and splice refuse a standard output opened for appending.
-        char buffer[65536];
-        int copyError = 0;
-        for (off_t offset = 0; offset < written.st_size && copyError == 0;)
-        {
-            const auto wanted = static_cast<std::size_t>(std::min<off_t>(sizeof buffer, written.st_size - offset));
-            const ssize_t got = ::pread(m_descriptor, buffer, wanted, offset);
-            if (got <= 0)
-                copyError = got < 0 ? errno : EIO;
-            else if (std::fwrite(buffer, 1, static_cast<std::size_t>(got), out) != static_cast<std::size_t>(got))
-                copyError = errno;
-            offset += got;
-        }
-        if (copyError == 0 && std::fflush(out) != 0)
-            copyError = errno;
-        if (out != stdout && std::fclose(out) != 0 && copyError == 0)
-            copyError = errno;
-        errno = copyError;
-        if (copyError != 0)
-            fail();
-        return;  // the temporary file goes with the destructor
+        const auto wanted = static_cast<std::size_t>(std::min<off_t>(sizeof buffer, length - offset));
+        const ssize_t got = ::pread(m_descriptor, buffer, wanted, offset);
+        if (got <= 0)
+            return got < 0 ? errno : EIO;
+        if (std::fwrite(buffer, 1, static_cast<std::size_t>(got), out) != static_cast<std::size_t>(got))
+            return errno;
+        offset += got;
     }
+    return 0;
+}
+
+void AtomicFile::putInPlace()
+{
     if (!takeOverAttributes(m_descriptor, m_target))
         fail();
     // A failed close is a failed write on file systems that report errors late (NFS).

@@ -5,6 +5,9 @@
 // SIGKILL left is removed by a later run that writes into its folder.
 #pragma once
 
+#include <sys/types.h>
+
+#include <cstdio>
 #include <string>
 
 namespace kestrune
@@ -34,6 +37,11 @@ public:
     void commit();
 
 private:
+    [[noreturn]] void fail() const;  // naming the file and errno's reason
+    void copyToStream() const;
+    int copyInto(std::FILE* out, off_t length) const;  // 0, or the errno of the failure
+    void putInPlace();
+
     std::string m_path;
     bool m_stream;         // copied into the destination by commit() instead of renamed over it
     std::string m_target;  // what commit() renames onto: path() with a link followed

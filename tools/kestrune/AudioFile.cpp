@@ -201,28 +201,41 @@ bool placeholderLength(std::int64_t frames, const SF_INFO& info)
 AudioReader::AudioReader(const std::string& path, const std::string& role)
     : m_path(displayName(path, false)), m_role("the " + role + (path == "-" ? " from " : " "))
 {
-    if (path == "-")
-    {
-        // A closed standard input was given /dev/null for writing only at start.
-        if ((::fcntl(STDIN_FILENO, F_GETFL) & O_ACCMODE) == O_WRONLY)
-            throw ToolError("cannot read standard input: " + std::string(std::strerror(EBADF)));
-        m_file.reset(sf_open_fd(STDIN_FILENO, SFM_READ, &m_info, SF_FALSE));
-    }
-    else
-    {
-        // libsndfile reports a missing file and an unknown format alike; tell the user which it is.
-        std::error_code error;
-        if (std::filesystem::is_directory(path, error))
-            throw ToolError("cannot read " + path + ": it is a folder");
-        if (::access(path.c_str(), R_OK) != 0)
-            throw ToolError("cannot read " + path + ": " + std::strerror(errno));
-        m_file.reset(sf_open(path.c_str(), SFM_READ, &m_info));
-    }
+    m_file.reset(path == "-" ? openStandardInput(m_info) : openFile(path, m_info));
     if (m_file == nullptr)
         throw ToolError("cannot read " + m_path + ": not an audio format libsndfile can read" +
                         (path == "-" ? " from a pipe" : "") + " (" + sf_strerror(nullptr) + ")");
     if (m_info.frames == SF_COUNT_MAX)
         m_info.frames = -1;  // a stream that does not say its length
+    findDeclaredLength(path);
+    if (m_info.channels > 2)
+        throw ToolError("the " + role + " " + m_path + " has " + std::to_string(m_info.channels) +
+                        " channels; kestrune takes mono or stereo files");
+    if (m_info.channels < 1 || m_info.samplerate < 1)
+        throw ToolError("cannot read " + m_path + ": no channels or no sample rate");
+}
+
+SNDFILE* AudioReader::openStandardInput(SF_INFO& info)
+{
+    // A closed standard input was given /dev/null for writing only at start.
+    if ((::fcntl(STDIN_FILENO, F_GETFL) & O_ACCMODE) == O_WRONLY)
+        throw ToolError("cannot read standard input: " + std::string(std::strerror(EBADF)));
+    return sf_open_fd(STDIN_FILENO, SFM_READ, &info, SF_FALSE);
+}
+
+SNDFILE* AudioReader::openFile(const std::string& path, SF_INFO& info)
+{
+    // libsndfile reports a missing file and an unknown format alike; tell the user which it is.
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error))
+        throw ToolError("cannot read " + path + ": it is a folder");
+    if (::access(path.c_str(), R_OK) != 0)
+        throw ToolError("cannot read " + path + ": " + std::strerror(errno));
+    return sf_open(path.c_str(), SFM_READ, &info);
+}
+
+void AudioReader::findDeclaredLength(const std::string& path)
+{
     m_declared = m_info.frames;  // from a pipe, what the header says
     const int descriptor = path == "-" ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     struct stat status{};
@@ -237,10 +250,6 @@ AudioReader::AudioReader(const std::string& path, const std::string& role)
         if (!regular)
             m_info.frames = -1;
     }
-    if (m_info.channels < 1 || m_info.samplerate < 1 || m_info.channels > 2)
-        throw ToolError(m_info.channels > 2 ? "the " + role + " " + m_path + " has " + std::to_string(m_info.channels) +
-                                                  " channels; kestrune takes mono or stereo files"
-                                            : "cannot read " + m_path + ": no channels or no sample rate");
 }
 
 std::size_t AudioReader::read(float* stereo, std::size_t count)
@@ -413,10 +422,26 @@ std::string writableExtensions()
     return list;
 }
 
-int chooseOutputFormat(const std::string& path, const std::string& type, int requestedSubtype, int inputFormat,
-                       int channels, int sampleRate, std::string* note)
+namespace
 {
-    const std::string name = displayName(path);
+
+// What an output file is to hold: its major format, how messages name it and its files ("the .wav
+// files"), and the layout that every sample format tried must take.
+struct OutputContainer
+{
+    int major;
+    std::string extension;  // in lower case
+    std::string name;
+    int channels;
+    int sampleRate;
+
+    std::string files() const { return "." + extension + " files"; }
+    bool holds(int subtype) const { return formatUsable(major | subtype, channels, sampleRate); }
+};
+
+// The major format that type (from -t) or else the extension names.
+OutputContainer outputContainer(const std::string& path, const std::string& type, int channels, int sampleRate)
+{
     if (type.empty() && path == "-")
         throw UsageError("name the format of standard output with -t TYPE (e.g. -t wav)");
     std::string extension = type.empty() ? extensionOf(path) : type;
@@ -425,44 +450,60 @@ int chooseOutputFormat(const std::string& path, const std::string& type, int req
     const auto& formats = majorFormatsByExtension();
     const auto found = formats.find(extension);
     if (found == formats.end())
-        throw UsageError("cannot write " + name + ": libsndfile writes no format " +
+        throw UsageError("cannot write " + displayName(path) + ": libsndfile writes no format " +
                          (type.empty() ? "with the extension '" : "of the type '") + extension + "' (it writes " +
                          writableExtensions() + ")");
-    const int major = found->second;
-    const std::string files = "." + extension + " files";
+    return {found->second, extension, displayName(path), channels, sampleRate};
+}
 
-    if (requestedSubtype != 0)
+// --format's sample format, or a refusal that names those the container takes.
+int requestedFormat(const OutputContainer& container, int subtype)
+{
+    if (container.holds(subtype))
+        return container.major | subtype;
+    std::string usable;
+    for (const SampleFormat& format : kSampleFormats)
     {
-        if (formatUsable(major | requestedSubtype, channels, sampleRate))
-            return major | requestedSubtype;
-        std::string usable;
-        for (const SampleFormat& format : kSampleFormats)
-        {
-            if (formatUsable(major | format.subtype, channels, sampleRate))
-                usable += (usable.empty() ? "" : ", ") + std::string(format.name);
-        }
-        throw UsageError("cannot write " + name + ": " + files + " cannot hold " +
-                         describeSampleFormat(requestedSubtype) + " samples at " + std::to_string(sampleRate) +
-                         " Hz (--format takes " + (usable.empty() ? "none of the known formats" : usable) +
-                         " for them)");
+        if (container.holds(format.subtype))
+            usable += (usable.empty() ? "" : ", ") + std::string(format.name);
     }
+    throw UsageError("cannot write " + container.name + ": " + container.files() + " cannot hold " +
+                     describeSampleFormat(subtype) + " samples at " + std::to_string(container.sampleRate) +
+                     " Hz (--format takes " + (usable.empty() ? "none of the known formats" : usable) + " for them)");
+}
 
+// The first sample format the container takes, the input's if it can.
+int fallbackFormat(const OutputContainer& container, int inputFormat, std::string* note)
+{
     // A codec's own container asks for that codec first.
     const int inputSubtype = inputFormat & SF_FORMAT_SUBMASK;
-    const int ownCodec = extension == "opus" ? SF_FORMAT_OPUS : major == SF_FORMAT_MPEG ? SF_FORMAT_MPEG_LAYER_III : 0;
+    const int ownCodec = container.extension == "opus"        ? SF_FORMAT_OPUS
+                         : container.major == SF_FORMAT_MPEG ? SF_FORMAT_MPEG_LAYER_III
+                                                             : 0;
     const int candidates[] = {ownCodec, inputSubtype, SF_FORMAT_PCM_24, SF_FORMAT_PCM_16, SF_FORMAT_FLOAT,
                               SF_FORMAT_VORBIS, SF_FORMAT_MPEG_LAYER_III};
     for (const int subtype : candidates)
     {
-        if (subtype == 0 || !formatUsable(major | subtype, channels, sampleRate))
+        if (subtype == 0 || !container.holds(subtype))
             continue;
         if (subtype != inputSubtype && note != nullptr)
-            *note = files + " cannot hold the input's " + describeSampleFormat(inputSubtype) + " samples; writing " +
-                    describeSampleFormat(subtype);
-        return major | subtype;
+            *note = container.files() + " cannot hold the input's " + describeSampleFormat(inputSubtype) +
+                    " samples; writing " + describeSampleFormat(subtype);
+        return container.major | subtype;
     }
-    throw UsageError("cannot write " + name + ": libsndfile cannot write " + files + " with " +
-                     std::to_string(channels) + " channel(s) at " + std::to_string(sampleRate) + " Hz");
+    throw UsageError("cannot write " + container.name + ": libsndfile cannot write " + container.files() + " with " +
+                     std::to_string(container.channels) + " channel(s) at " + std::to_string(container.sampleRate) +
+                     " Hz");
+}
+
+}  // namespace
+
+int chooseOutputFormat(const std::string& path, const std::string& type, int requestedSubtype, int inputFormat,
+                       int channels, int sampleRate, std::string* note)
+{
+    const OutputContainer container = outputContainer(path, type, channels, sampleRate);
+    return requestedSubtype != 0 ? requestedFormat(container, requestedSubtype)
+                                 : fallbackFormat(container, inputFormat, note);
 }
 
 }  // namespace kestrune

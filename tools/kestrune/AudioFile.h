@@ -44,6 +44,11 @@ public:
     std::string shortfall() const;
 
 private:
+    static SNDFILE* openStandardInput(SF_INFO& info);
+    static SNDFILE* openFile(const std::string& path, SF_INFO& info);
+    // What the header declares, where a stream's placeholder for "not said" counts as unknown.
+    void findDeclaredLength(const std::string& path);
+
     std::string m_path;
     std::string m_role;  // "the input ", "the sidechain from " (standard input) ...
     SF_INFO m_info{};

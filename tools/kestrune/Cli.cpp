@@ -34,6 +34,11 @@ const char* const kFooter =
     "command line, 130 interrupted by Ctrl-C (128 + the number of another signal that ended it).\n"
     "Run 'kestrune COMMAND --help' for the options of a command.";
 
+// Where loadModule looks when --plugin is not given.
+const char* const kDefaultModule =
+    "the first Kestrune.so beside kestrune, in its installation, in the folders of VST_PATH or else in ~/.vst, "
+    "/usr/local/lib/vst and /usr/lib/vst";
+
 const char* const kGainHelp =
     "The gain reduction shown is measured, not computed: a second instance of the effect with the same "
     "settings, 0 dB makeup and the sidechain switched on is keyed by the same key (the sidechain, or the input "
@@ -86,31 +91,52 @@ bool isOption(const std::string& word)
     return word.size() > 1 && word[0] == '-';
 }
 
-// " (did you mean NAME?)" for the name nearest to word, within two edits; "" when none is.
+// Levenshtein's distance, one row at a time. CLI11 suggests no names, so this program does.
+std::size_t editDistance(const std::string& word, const std::string& name)
+{
+    std::vector<std::size_t> row(name.size() + 1);
+    std::iota(row.begin(), row.end(), std::size_t{0});
+    for (std::size_t i = 1; i <= word.size(); ++i)
+    {
+        std::size_t diagonal = std::exchange(row[0], i);
+        for (std::size_t j = 1; j <= name.size(); ++j)
+        {
+            const std::size_t substitution = diagonal + (word[i - 1] != name[j - 1] ? 1 : 0);
+            diagonal = std::exchange(row[j], std::min({row[j] + 1, row[j - 1] + 1, substitution}));
+        }
+    }
+    return row.back();
+}
+
+// " (did you mean NAME?)" for the name nearest to word, within two edits (the first of equals); "" when none is.
 std::string didYouMean(const std::string& word, const std::vector<std::string>& names)
 {
     std::string best;
     std::size_t bestDistance = 3;
     for (const std::string& name : names)
     {
-        std::vector<std::size_t> row(name.size() + 1);  // Levenshtein, one row at a time
-        std::iota(row.begin(), row.end(), std::size_t{0});
-        for (std::size_t i = 1; i <= word.size(); ++i)
+        const std::size_t distance = editDistance(word, name);
+        if (distance < bestDistance)
         {
-            std::size_t diagonal = std::exchange(row[0], i);
-            for (std::size_t j = 1; j <= name.size(); ++j)
-            {
-                const std::size_t substitution = diagonal + (word[i - 1] != name[j - 1] ? 1 : 0);
-                diagonal = std::exchange(row[j], std::min({row[j] + 1, row[j - 1] + 1, substitution}));
-            }
-        }
-        if (row.back() < bestDistance)
-        {
-            bestDistance = row.back();
+            bestDistance = distance;
             best = name;
         }
     }
     return best.empty() ? std::string() : " (did you mean " + best + "?)";
+}
+
+// The names of a command's options as typed: "--output", and with shortNames also "-o".
+std::vector<std::string> optionNames(const CLI::App& command, bool shortNames)
+{
+    std::vector<std::string> names;
+    for (const CLI::Option* option : command.get_options())
+    {
+        for (const std::string& name : shortNames ? option->get_snames() : std::vector<std::string>())
+            names.push_back("-" + name);
+        for (const std::string& name : option->get_lnames())
+            names.push_back("--" + name);
+    }
+    return names;
 }
 
 // "attack time in ms": the meaning, with the unit unless it already names it.
@@ -154,8 +180,9 @@ void addParameterOptions(CLI::App& command, Options& options, std::vector<std::s
 void addCommonOptions(CLI::App& command, Options& options)
 {
     command.add_option("--plugin", options.plugin,
-                       "VST 2.4 module to load instead of the built Kestrune.so: an effect with 2 outputs and 2 "
-                       "inputs (no sidechain), 3 (a mono sidechain, which a stereo one is mixed down to) or 4")
+                       std::string("VST 2.4 module to load instead of ") + kDefaultModule +
+                           ": an effect with 2 outputs and 2 inputs (no sidechain), 3 (a mono sidechain, which a "
+                           "stereo one is mixed down to) or 4")
         ->type_name("PATH");
     command.add_flag("-q,--quiet", options.quiet,
                      "no progress bar and no notes on standard error, only errors and warnings (the bar appears "
@@ -274,14 +301,8 @@ void rejectExtras(const CLI::App& command, const std::vector<std::string>& extra
     const auto unknownOption = std::find_if(extras.begin(), mark, isOption);
     if (unknownOption != mark)
     {
-        std::vector<std::string> names;
-        for (const CLI::Option* option : command.get_options())
-        {
-            for (const std::string& name : option->get_lnames())
-                names.push_back("--" + name);
-        }
         const std::string word = unknownOption->substr(0, unknownOption->find('='));
-        throw UsageError(command.get_name() + ": unknown option " + word + didYouMean(word, names));
+        throw UsageError(command.get_name() + ": unknown option " + word + didYouMean(word, optionNames(command, false)));
     }
     const auto argument = std::find_if(extras.begin(), extras.end(), [](const std::string& word) { return word != "--"; });
     if (!surplus.empty() || argument != extras.end())
@@ -289,47 +310,20 @@ void rejectExtras(const CLI::App& command, const std::vector<std::string>& extra
                          "'");
 }
 
-}  // namespace
-
-std::optional<Options> parseCommandLine(int argc, char** argv)
+// The commands, each with its options, its help and examples.
+void addInfoCommand(CLI::App& app, Options& options)
 {
-    // The program's own options take no value, so the first other word names the command.
-    const std::vector<std::string> ownOptions = {"-h", "--help", "--help-all", "-V", "--version"};
-    const auto commandWord = std::find_if_not(argv + 1, argv + argc, isOption);
-    if (commandWord != argv + argc &&
-        std::find(kCommandNames.begin(), kCommandNames.end(), *commandWord) == kCommandNames.end())
-        throw UsageError("unknown command '" + std::string(*commandWord) + "'" +
-                         didYouMean(*commandWord, kCommandNames));
-    for (char** word = argv + 1; word != commandWord; ++word)
-    {
-        const std::string option = std::string(*word).substr(0, std::string(*word).find('='));
-        if (std::find(ownOptions.begin(), ownOptions.end(), option) != ownOptions.end())
-            continue;
-        if (commandWord != argv + argc)
-            throw UsageError(option + " before '" + *commandWord + "': the options of a command go after it");
-        throw UsageError("unknown option " + option + didYouMean(option, ownOptions));
-    }
-
-    Options options;
-    std::vector<std::string> assignments;
-    std::vector<std::string> surplus;
-    const std::string version = std::string("kestrune ") + KESTRUNE_VERSION;
-    CLI::App app(kProgramDescription, "kestrune");
-    app.formatter(std::make_shared<UsageFormatter>());  // before the commands, which take it over
-    app.set_version_flag("-V,--version", version);
-    app.require_subcommand(1);
-    app.footer(kFooter);
-    app.set_help_all_flag("--help-all", "print the help of every command");
-    // A repeated option takes its last value, as in sox and most tools; subcommands inherit this.
-    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-
     CLI::App& info = *app.add_subcommand(
         "info", "Show what a host sees: names, vendor, version, category, unique ID, inputs and outputs, flags, "
                 "program and every parameter with its label and default.");
-    info.add_option("--plugin", options.plugin, "VST 2.4 module to describe instead of the built Kestrune.so")
+    info.add_option("--plugin", options.plugin, std::string("VST 2.4 module to describe instead of ") + kDefaultModule)
         ->type_name("PATH");
     info.footer("Example: kestrune info");
 
+}
+
+void addRenderCommand(CLI::App& app, Options& options, std::vector<std::string>& assignments)
+{
     CLI::App& render = *app.add_subcommand(
         "render",
         "Run INPUT through the effect at its own sample rate and write OUTPUT. Every format libsndfile reads "
@@ -357,6 +351,10 @@ std::optional<Options> parseCommandLine(int argc, char** argv)
                   "  kestrune render in.wav -o out.wav --param ratio=0.5 --plugin other-effect.so\n"
                   "  sox in.flac -t wav - | kestrune render - -o - -t wav --ratio 4 --threshold -20 | sox - out.flac");
 
+}
+
+void addPlotCommand(CLI::App& app, Options& options, std::vector<std::string>& assignments)
+{
     CLI::App& plot = *app.add_subcommand(
         "plot",
         "Render INPUT without writing audio and draw one picture: input and output waveforms (peak envelopes per "
@@ -371,6 +369,10 @@ std::optional<Options> parseCommandLine(int argc, char** argv)
                 "  kestrune plot pad.wav --sidechain kick.wav --threshold -30 --ratio 8 -o ducking.png\n"
                 "  kestrune plot pad.wav --sidechain kick.wav --threshold -30 --start 4 --end 6 -o zoom.svg");
 
+}
+
+void addCurveCommand(CLI::App& app, Options& options, std::vector<std::string>& assignments)
+{
     CLI::App& curve = *app.add_subcommand(
         "curve",
         "Measure the static transfer curve through the effect, self-keyed, from -80 to 0 dBFS in 1 dB steps, and "
@@ -384,6 +386,10 @@ std::optional<Options> parseCommandLine(int argc, char** argv)
     addCommonOptions(curve, options);
     curve.footer(std::string(kCurveDataHelp) + "\n\nExample: kestrune curve --threshold -30 --ratio 4 -o curve.png");
 
+}
+
+void addDemoCommand(CLI::App& app, Options& options)
+{
     CLI::App& demo = *app.add_subcommand(
         "demo",
         "Synthesise a 16-second example (a bass-and-pad chord progression and a four-on-the-floor kick at 120 BPM), "
@@ -395,6 +401,11 @@ std::optional<Options> parseCommandLine(int argc, char** argv)
     addCommonOptions(demo, options);
     demo.footer("Example: kestrune demo -o demo-out");
 
+}
+
+// What every command shares with the program: its version, and the words the parser leaves over.
+void finishCommands(CLI::App& app, const std::string& version, std::vector<std::string>& surplus)
+{
     for (CLI::App* command : app.get_subcommands({}))
     {
         command->set_version_flag("-V,--version", version);
@@ -403,27 +414,52 @@ std::optional<Options> parseCommandLine(int argc, char** argv)
         // and ends its options (the parser would otherwise hand what follows to the program).
         command->add_option(kSurplus, surplus)->group("")->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     }
+}
 
+// The words the program itself was given and does not know, which the parser kept aside: a word
+// that is no option names a command; an option before the command belongs after it.
+void rejectProgramExtras(const CLI::App& app)
+{
+    const std::vector<std::string> extras = app.remaining();
+    const auto command = std::find_if_not(extras.begin(), extras.end(), isOption);
+    if (command != extras.end())
+        throw UsageError("unknown command '" + *command + "'" + didYouMean(*command, kCommandNames));
+    if (extras.empty())
+        return;
+    const std::string option = extras.front().substr(0, extras.front().find('='));
+    if (!app.get_subcommands().empty())
+        throw UsageError(option + " before '" + app.get_subcommands().front()->get_name() +
+                         "': the options of a command go after it");
+    throw UsageError("unknown option " + option + didYouMean(option, optionNames(app, true)));
+}
+
+// Parses argv into the options bound to app; false when --help or --version was answered.
+bool parse(CLI::App& app, int argc, char** argv)
+{
     try
     {
         app.parse(argc, argv);
+        rejectProgramExtras(app);
+        return true;
     }
     catch (const CLI::Success& success)
     {
+        rejectProgramExtras(app);
         app.exit(success);
-        return std::nullopt;
+        return false;
     }
     catch (const CLI::ParseError& error)
     {
+        rejectProgramExtras(app);
         if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr && app.get_subcommands().empty())
             throw UsageError("no command given: say one of " + CLI::detail::join(kCommandNames, ", "));
         throw UsageError(error.what());
     }
+}
 
-    CLI::App& command = *app.get_subcommands().front();
-    rejectExtras(command, command.remaining(), surplus);
-
-    options.command = command.get_name();
+// What the parser cannot check alone: ranges, assignments, the stretch drawn and the picture's size.
+void checkValues(Options& options, const std::vector<std::string>& assignments)
+{
     for (int index = 0; index < kNumParameters; ++index)
     {
         const std::optional<float>& value = options.parameters.engineering[index];
@@ -441,6 +477,38 @@ std::optional<Options> parseCommandLine(int argc, char** argv)
         throw UsageError("--end " + typedValue(options, "--end", options.end) + " must lie after --start " +
                          typedValue(options, "--start", options.start));
     options.size = pictureSize(options.size);
+}
+
+}  // namespace
+
+std::optional<Options> parseCommandLine(int argc, char** argv)
+{
+    Options options;
+    std::vector<std::string> assignments;
+    std::vector<std::string> surplus;
+    const std::string version = std::string("kestrune ") + KESTRUNE_VERSION;
+    CLI::App app(kProgramDescription, "kestrune");
+    app.formatter(std::make_shared<UsageFormatter>());  // before the commands, which take it over
+    app.set_version_flag("-V,--version", version);
+    app.require_subcommand(1);
+    app.allow_extras();  // told by rejectProgramExtras, in this program's words
+    app.footer(kFooter);
+    app.set_help_all_flag("--help-all", "print the help of every command");
+    // A repeated option takes its last value, as in sox and most tools; subcommands inherit this.
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    addInfoCommand(app, options);
+    addRenderCommand(app, options, assignments);
+    addPlotCommand(app, options, assignments);
+    addCurveCommand(app, options, assignments);
+    addDemoCommand(app, options);
+    finishCommands(app, version, surplus);
+    if (!parse(app, argc, argv))
+        return std::nullopt;
+
+    CLI::App& command = *app.get_subcommands().front();
+    rejectExtras(command, command.remaining(), surplus);
+    options.command = command.get_name();
+    checkValues(options, assignments);
     return options;
 }
 

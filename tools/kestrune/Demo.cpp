@@ -219,6 +219,113 @@ std::string row(const std::string& file, const std::string& what, const Level& l
                    reduction.c_str());
 }
 
+// The demo's files in their folder (created when missing): each is written to a temporary name
+// first and put in place only when all succeeded.
+class DemoFiles
+{
+public:
+    explicit DemoFiles(const std::string& folder) : m_folder(folder.empty() ? "." : folder)
+    {
+        std::error_code error;
+        std::filesystem::create_directories(m_folder, error);
+        if (error || !std::filesystem::is_directory(m_folder))
+            throw ToolError("cannot write into " + m_folder.string() + ": " +
+                            (error ? error.message() : std::string("not a folder")));
+    }
+
+    const std::filesystem::path& folder() const { return m_folder; }
+    std::string path(const std::string& name) const { return (m_folder / name).string(); }
+    Pictures& pictures() { return m_pictures; }
+
+    AudioWriter& newWav(const std::string& name, int channels)
+    {
+        return m_writers.emplace_back(path(name), SF_FORMAT_WAV | SF_FORMAT_FLOAT, channels, kDemoSampleRate);
+    }
+
+    void writeSummary(const std::string& text)
+    {
+        AtomicFile& file = m_summary.emplace(path("summary.txt"));
+        if (::write(file.descriptor(), text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+            throw ToolError("cannot write " + file.path());
+    }
+
+    void commit()
+    {
+        for (AudioWriter& writer : m_writers)
+            writer.commit();
+        if (m_summary)
+            m_summary->commit();
+        m_pictures.commit();  // last: a picture that failed costs nothing else
+    }
+
+private:
+    std::filesystem::path m_folder;
+    std::deque<AudioWriter> m_writers;  // a deque keeps the writers in place as it grows
+    std::optional<AtomicFile> m_summary;
+    Pictures m_pictures;
+};
+
+// Levels of both channels, frame by frame, as a render measures its input.
+Level stereoLevel(const std::vector<float>& left, const std::vector<float>& right)
+{
+    Level level;
+    for (std::size_t i = 0; i < left.size(); ++i)
+    {
+        level.add(left[i]);
+        level.add(right[i]);
+    }
+    return level;
+}
+
+// Renders the music with one of the demo's settings into NAME.wav and its picture; returns its
+// lines of the summary.
+std::string renderDemo(const DemoRender& demo, const DemoSignals& signals,
+                       const std::shared_ptr<khost::PluginModule>& module, bool quiet, DemoFiles& files)
+{
+    const std::string name = demo.name;
+    Effect effect(module);
+    if (!effect.hasKestruneParameters())
+        throw UsageError("the demo sets Kestrune's parameters, which " + effect.module()->path() + " does not have");
+    const RenderSettings settings{resolveParameters(demo.parameters, effect, demo.sidechainKeyed), 512, quiet, name};
+    MemorySource main(signals.mainLeft, signals.mainRight, kDemoSampleRate);
+    MemorySource kick(signals.kick, signals.kick, kDemoSampleRate);
+    EnvelopeRecorder envelopes(0, main.frames(), kDemoSampleRate);
+    RenderReport report = render(effect, main, demo.sidechainKeyed ? &kick : nullptr, &files.newWav(name + ".wav", 2),
+                                 settings, &envelopes);
+    report.picture.title = std::string("Kestrune demo: music.wav ") + demo.keyedBy;
+    files.pictures().add(files.path(name + ".png"), "", renderData(envelopes, report));
+    const std::string reduction = printed("%.1f dB", report.levels.maxGainReductionDb());
+    return row(name + ".wav", demo.keyedBy, report.levels.output(), reduction) + "    " + report.picture.settings +
+           "\n";
+}
+
+// The transfer curve at the self-keyed settings; returns the effect's name.
+std::string drawDemoCurve(const std::shared_ptr<khost::PluginModule>& module, bool quiet, DemoFiles& files)
+{
+    Effect effect(module);
+    CurvePicture curve = measureTransferCurve(effect, resolveParameters(kRenders[0].parameters, effect, false), quiet);
+    curve.title = "Static transfer curve of " + effect.name() + " with the self-keyed demo settings";
+    files.pictures().add(files.path("curve.png"), "", curveData(curve));
+    return effect.name();
+}
+
+std::string summaryText(const std::string& effectName, const std::string& modulePath, const DemoSignals& signals,
+                        const std::string& renderRows)
+{
+    Level kickLevel;
+    for (const float sample : signals.kick)
+        kickLevel.add(sample);
+    std::string summary = printed("Kestrune demo: %.0f s at %d Hz, synthesised by kestrune %s\n", kDemoSeconds,
+                                  kDemoSampleRate, KESTRUNE_VERSION);
+    summary += "Main signal: sustained bass and pad, Am F C G, one bar each, twice. Sidechain: a kick on every beat at "
+               "120 BPM.\nEffect: " + effectName + " (" + modulePath + ")\n"
+               "Gain reduction is measured through a probe instance of the effect (see 'kestrune plot --help').\n\n";
+    return summary + printed("%-21s %-28s %8s %9s  %s\n", "file", "", "RMS dBFS", "peak dBFS", "max gain reduction") +
+           row("music.wav", "main signal (stereo)", stereoLevel(signals.mainLeft, signals.mainRight), "") +
+           row("kick.wav", "sidechain (mono)", kickLevel, "") + renderRows +
+           "\nPictures: self-keyed.png, sidechain-keyed.png, curve.png\n";
+}
+
 }  // namespace
 
 DemoSignals synthesiseDemo()
@@ -237,77 +344,22 @@ DemoSignals synthesiseDemo()
 
 void runDemo(const Options& options)
 {
-    const std::filesystem::path folder = options.folder.empty() ? "." : options.folder;
-    std::error_code error;
-    std::filesystem::create_directories(folder, error);
-    if (error || !std::filesystem::is_directory(folder))
-        throw ToolError("cannot write into " + folder.string() + ": " +
-                        (error ? error.message() : std::string("not a folder")));
-    const auto inFolder = [&folder](const std::string& name) { return (folder / name).string(); };
-
-    // Every file is written to a temporary name first and put in place only when all succeeded. A
-    // deque keeps the writers in place as it grows.
-    std::deque<AudioWriter> writers;
-    const auto newWav = [&](const std::string& name, int channels) {
-        return &writers.emplace_back(inFolder(name), SF_FORMAT_WAV | SF_FORMAT_FLOAT, channels, kDemoSampleRate);
-    };
+    DemoFiles files(options.folder);
     const DemoSignals signals = synthesiseDemo();
-    newWav("music.wav", 2)->writeStereo(signals.mainLeft.data(), signals.mainRight.data(), signals.mainLeft.size());
-    newWav("kick.wav", 1)->writeStereo(signals.kick.data(), signals.kick.data(), signals.kick.size());
+    files.newWav("music.wav", 2).writeStereo(signals.mainLeft.data(), signals.mainRight.data(), signals.mainLeft.size());
+    files.newWav("kick.wav", 1).writeStereo(signals.kick.data(), signals.kick.data(), signals.kick.size());
 
     const std::shared_ptr<khost::PluginModule> module = loadModule(options.plugin);
-    Pictures pictures;
     std::string renderRows;
-    Level mainLevel, kickLevel;
-    for (const float sample : signals.kick)
-        kickLevel.add(sample);
     for (const DemoRender& demo : kRenders)
-    {
-        const std::string name = demo.name;
-        Effect effect(module);
-        if (!effect.hasKestruneParameters())
-            throw UsageError("the demo sets Kestrune's parameters, which " + effect.module()->path() +
-                             " does not have");
-        const RenderSettings settings{resolveParameters(demo.parameters, effect, demo.sidechainKeyed), 512,
-                                      options.quiet, name};
-        MemorySource main(signals.mainLeft, signals.mainRight, kDemoSampleRate);
-        MemorySource kick(signals.kick, signals.kick, kDemoSampleRate);
-        EnvelopeRecorder envelopes(0, main.frames(), kDemoSampleRate);
-        RenderReport report = render(effect, main, demo.sidechainKeyed ? &kick : nullptr, newWav(name + ".wav", 2),
-                                     settings, &envelopes);
-        mainLevel = report.levels.input();
-        report.picture.title = std::string("Kestrune demo: music.wav ") + demo.keyedBy;
-        pictures.add(inFolder(name + ".png"), "", renderData(envelopes, report));
-        const std::string reduction = printed("%.1f dB", report.levels.maxGainReductionDb());
-        renderRows += row(name + ".wav", demo.keyedBy, report.levels.output(), reduction) + "    " +
-                      report.picture.settings + "\n";
-    }
+        renderRows += renderDemo(demo, signals, module, options.quiet, files);
+    const std::string effectName = drawDemoCurve(module, options.quiet, files);
+    files.pictures().draw();
 
-    Effect curveEffect(module);
-    CurvePicture curve =
-        measureTransferCurve(curveEffect, resolveParameters(kRenders[0].parameters, curveEffect, false), options.quiet);
-    curve.title = "Static transfer curve of " + curveEffect.name() + " with the self-keyed demo settings";
-    pictures.add(inFolder("curve.png"), "", curveData(curve));
-    pictures.draw();
-
-    std::string summary = printed("Kestrune demo: %.0f s at %d Hz, synthesised by kestrune %s\n", kDemoSeconds,
-                                  kDemoSampleRate, KESTRUNE_VERSION);
-    summary += "Main signal: sustained bass and pad, Am F C G, one bar each, twice. Sidechain: a kick on every beat at "
-               "120 BPM.\nEffect: " + curveEffect.name() + " (" + module->path() + ")\n"
-               "Gain reduction is measured through a probe instance of the effect (see 'kestrune plot --help').\n\n";
-    summary += printed("%-21s %-28s %8s %9s  %s\n", "file", "", "RMS dBFS", "peak dBFS", "max gain reduction") +
-               row("music.wav", "main signal (stereo)", mainLevel, "") +
-               row("kick.wav", "sidechain (mono)", kickLevel, "") + renderRows +
-               "\nPictures: self-keyed.png, sidechain-keyed.png, curve.png\n";
-
-    AtomicFile summaryFile(inFolder("summary.txt"));
-    if (::write(summaryFile.descriptor(), summary.data(), summary.size()) != static_cast<ssize_t>(summary.size()))
-        throw ToolError("cannot write " + summaryFile.path());
-    for (AudioWriter& writer : writers)
-        writer.commit();
-    summaryFile.commit();
-    pictures.commit();  // last: a picture that failed costs nothing else
-    std::cout << summary << "Written to " << folder.string() << "/\n";
+    const std::string summary = summaryText(effectName, module->path(), signals, renderRows);
+    files.writeSummary(summary);
+    files.commit();
+    std::cout << summary << "Written to " << files.folder().string() << "/\n";
 }
 
 }  // namespace kestrune

@@ -61,12 +61,13 @@ private:
     bool m_kestruneParameters = false;
 };
 
-// printf's formatting, into a string of at most 255 characters.
+// printf's formatting into a string of whatever length it takes: measured first, then written.
 template <typename... Values>
 std::string printed(const char* format, Values... values)
 {
-    char text[256];
-    std::snprintf(text, sizeof text, format, values...);
+    const int length = std::snprintf(nullptr, 0, format, values...);
+    std::string text(length > 0 ? static_cast<std::size_t>(length) : 0, '\0');
+    std::snprintf(text.data(), text.size() + 1, format, values...);  // the last byte written is the string's own 0
     return text;
 }
 

@@ -35,28 +35,39 @@ std::string row(std::initializer_list<double> values)
     return text + "\n";
 }
 
-// The length of the valid UTF-8 sequence at text[at], 0 when there is none: no overlong form, no
-// surrogate, nothing above U+10FFFF.
+// The well-formed UTF-8 sequences by their lead byte: their length and the range the first
+// continuation byte may take, which rules out overlong forms, surrogates and what lies above
+// U+10FFFF. Further continuation bytes take 0x80..0xBF.
+struct LeadBytes
+{
+    unsigned first, last;
+    std::size_t length;
+    unsigned low, high;
+};
+constexpr LeadBytes kLeadBytes[] = {
+    {0xC2, 0xDF, 2, 0x80, 0xBF}, {0xE0, 0xE0, 3, 0xA0, 0xBF}, {0xE1, 0xEC, 3, 0x80, 0xBF},
+    {0xED, 0xED, 3, 0x80, 0x9F}, {0xEE, 0xEF, 3, 0x80, 0xBF}, {0xF0, 0xF0, 4, 0x90, 0xBF},
+    {0xF1, 0xF3, 4, 0x80, 0xBF}, {0xF4, 0xF4, 4, 0x80, 0x8F},
+};
+
+// The length of the valid UTF-8 sequence at text[at], 0 when there is none.
 std::size_t validSequence(const std::string& text, std::size_t at)
 {
     const auto byte = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned lead = byte(at);
-    if (lead < 0x80)
+    if (byte(at) < 0x80)
         return 1;
-    // Lead bytes and the range their first continuation byte may take.
-    const std::size_t length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
-                               : lead >= 0xF0 && lead <= 0xF4                               ? 4
-                                                                                            : 0;
-    const unsigned low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
-    const unsigned high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
-    if (length == 0 || at + length > text.size() || byte(at + 1) < low || byte(at + 1) > high)
+    const auto lead = std::find_if(std::begin(kLeadBytes), std::end(kLeadBytes), [&](const LeadBytes& entry) {
+        return byte(at) >= entry.first && byte(at) <= entry.last;
+    });
+    if (lead == std::end(kLeadBytes) || at + lead->length > text.size() || byte(at + 1) < lead->low ||
+        byte(at + 1) > lead->high)
         return 0;
-    for (std::size_t i = at + 2; i < at + length; ++i)
+    for (std::size_t i = at + 2; i < at + lead->length; ++i)
     {
         if (byte(i) < 0x80 || byte(i) > 0xBF)
             return 0;
     }
-    return length;
+    return lead->length;
 }
 
 // The lines "# key: value" that open a data file, the picture's text first; values lose their

@@ -291,85 +291,148 @@ void EnvelopeRecorder::observe(const RenderBlock& block)
 
 // --- the render loop -----------------------------------------------------------------------------
 
+namespace
+{
+
+// The buffers of a render, a block long each, and the steps every block takes through them.
+class RenderBlocks
+{
+public:
+    RenderBlocks(std::size_t block, bool keyedBySidechain)
+        : m_stereo(2 * block), m_inputLeft(block), m_inputRight(block), m_sideLeft(block), m_sideRight(block),
+          m_outputLeft(block), m_outputRight(block), m_gain(block), m_gainRight(block), m_ones(block),
+          m_keyLeft(keyedBySidechain ? m_sideLeft.data() : m_inputLeft.data()),
+          m_keyRight(keyedBySidechain ? m_sideRight.data() : m_inputRight.data())
+    {
+    }
+
+    // The next frames of main on the input channels; how many, 0 at the end.
+    std::size_t readMain(FrameSource& main)
+    {
+        const std::size_t frames = main.read(m_stereo.data(), m_inputLeft.size());
+        for (std::size_t i = 0; i < frames; ++i)
+        {
+            m_inputLeft[i] = m_stereo[2 * i];
+            m_inputRight[i] = m_stereo[2 * i + 1];
+        }
+        return frames;
+    }
+
+    // The key on the sidechain inputs, both sides alike for a mono sidechain input; silence without one.
+    void readSidechain(SidechainFeed* sidechain, std::size_t frames, bool monoInput)
+    {
+        if (sidechain == nullptr)
+        {
+            // An effect may write into its inputs: fresh silence every block.
+            std::fill(m_sideLeft.begin(), m_sideLeft.end(), 0.0f);
+            std::fill(m_sideRight.begin(), m_sideRight.end(), 0.0f);
+            return;
+        }
+        sidechain->read(m_sideLeft.data(), m_sideRight.data(), frames);
+        for (std::size_t i = 0; monoInput && i < frames; ++i)
+            m_sideLeft[i] = m_sideRight[i] = 0.5f * (m_sideLeft[i] + m_sideRight[i]);
+    }
+
+    void process(Effect& effect, std::size_t frames)
+    {
+        float* inputs[4] = {m_inputLeft.data(), m_inputRight.data(), m_sideLeft.data(), m_sideRight.data()};
+        float* outputs[2] = {m_outputLeft.data(), m_outputRight.data()};
+        effect.process(inputs, outputs, static_cast<VstInt32>(frames));
+    }
+
+    // The gain applied, as the probe's output for a constant 1.0 keyed by the same key.
+    void probeGain(Effect& probe, std::size_t frames)
+    {
+        std::fill(m_ones.begin(), m_ones.end(), 1.0f);
+        float* inputs[4] = {m_ones.data(), m_ones.data(), m_keyLeft, m_keyRight};
+        float* outputs[2] = {m_gain.data(), m_gainRight.data()};
+        probe.process(inputs, outputs, static_cast<VstInt32>(frames));
+    }
+
+    // The gain applied, estimated as output peak over input peak where the input is loud enough.
+    void estimateGain(std::size_t frames)
+    {
+        for (std::size_t i = 0; i < frames; ++i)
+        {
+            const float in = std::max(std::fabs(m_inputLeft[i]), std::fabs(m_inputRight[i]));
+            const float out = std::max(std::fabs(m_outputLeft[i]), std::fabs(m_outputRight[i]));
+            m_gain[i] = in >= kRatioFloor ? out / in : kNaN;
+        }
+    }
+
+    void write(AudioWriter& output, std::size_t frames)
+    {
+        output.writeStereo(m_outputLeft.data(), m_outputRight.data(), frames);
+    }
+
+    RenderBlock view(std::size_t frames, bool withGain) const
+    {
+        return {m_inputLeft.data(),  m_inputRight.data(),  m_keyLeft, m_keyRight, m_outputLeft.data(),
+                m_outputRight.data(), withGain ? m_gain.data() : nullptr, frames};
+    }
+
+private:
+    std::vector<float> m_stereo, m_inputLeft, m_inputRight, m_sideLeft, m_sideRight;
+    std::vector<float> m_outputLeft, m_outputRight, m_gain, m_gainRight, m_ones;
+    float* m_keyLeft;  // what keys the compressor: the sidechain or the input
+    float* m_keyRight;
+};
+
+// What a render knows before it starts: what keys the compressor, and how its gain is known.
+RenderReport startReport(Effect& effect, bool keyFile, bool recordsEnvelopes)
+{
+    RenderReport report;
+    // For Kestrune its switch decides (with no sidechain file it then hears the silence on inputs 3
+    // and 4); another effect is assumed to listen to a sidechain given.
+    report.keyedBySidechain =
+        effect.hasKestruneParameters() ? effect.engineering(VAZiro::kUseSidechain) != 0.0f : keyFile;
+    // The gain the effect applied, for the envelopes: measured through a probe instance, or estimated
+    // from the peaks where that cannot be (see `kestrune plot --help`).
+    report.probed = recordsEnvelopes && effect.hasKestruneParameters() && effect.hasSidechainInputs();
+    return report;
+}
+
+// A second instance with the same settings, 0 dB makeup and the sidechain switched on: fed a
+// constant 1.0 and keyed by the render's key, its output is the gain applied.
+void startProbe(std::optional<Effect>& probe, Effect& effect, const RenderSettings& settings, float sampleRate)
+{
+    probe.emplace(effect.module());
+    probe->apply(settings.parameters);
+    probe->apply({{VAZiro::kUseSidechain, VAZiro::useSidechainToNormalised(true)},
+                  {VAZiro::kMakeup, VAZiro::makeupToNormalised(0.0f)}});
+    probe->resumeAt(sampleRate, settings.blockSize);
+}
+
+}  // namespace
+
 RenderReport render(Effect& effect, FrameSource& main, FrameSource* key, AudioWriter* output,
                     const RenderSettings& settings, EnvelopeRecorder* envelopes)
 {
-    const std::size_t block = static_cast<std::size_t>(settings.blockSize);
     const float sampleRate = static_cast<float>(main.sampleRate());
     effect.apply(settings.parameters);
     effect.resumeAt(sampleRate, settings.blockSize);
 
-    RenderReport report;
-    // What keys the compressor: for Kestrune its switch decides (with no sidechain file it then
-    // hears the silence on inputs 3 and 4); another effect is assumed to listen to a sidechain given.
-    report.keyedBySidechain =
-        effect.hasKestruneParameters() ? effect.engineering(VAZiro::kUseSidechain) != 0.0f : key != nullptr;
-    // The gain the effect applied, for the envelopes: measured through a probe instance, or estimated
-    // from the peaks where that cannot be (see `kestrune plot --help`).
-    report.probed = envelopes != nullptr && effect.hasKestruneParameters() && effect.hasSidechainInputs();
+    RenderReport report = startReport(effect, key != nullptr, envelopes != nullptr);
     std::optional<Effect> probe;
     if (report.probed)
-    {
-        probe.emplace(effect.module());
-        probe->apply(settings.parameters);
-        probe->apply({{VAZiro::kUseSidechain, VAZiro::useSidechainToNormalised(true)},
-                      {VAZiro::kMakeup, VAZiro::makeupToNormalised(0.0f)}});
-        probe->resumeAt(sampleRate, settings.blockSize);
-    }
+        startProbe(probe, effect, settings, sampleRate);
     std::optional<SidechainFeed> sidechain;
     if (key != nullptr)
         sidechain.emplace(*key, main.sampleRate());
 
-    std::vector<float> stereo(2 * block), inputLeft(block), inputRight(block), sideLeft(block), sideRight(block);
-    std::vector<float> outputLeft(block), outputRight(block), gain(block), gainRight(block), ones(block);
-
+    RenderBlocks blocks(static_cast<std::size_t>(settings.blockSize), report.keyedBySidechain);
     ProgressBar progress(settings.label, main.frames(), sampleRate, settings.quiet);
-    for (std::size_t frames; (frames = main.read(stereo.data(), block)) > 0;)
+    for (std::size_t frames; (frames = blocks.readMain(main)) > 0;)
     {
-        for (std::size_t i = 0; i < frames; ++i)
-        {
-            inputLeft[i] = stereo[2 * i];
-            inputRight[i] = stereo[2 * i + 1];
-        }
-        const VstInt32 count = static_cast<VstInt32>(frames);
-        if (sidechain)
-        {
-            sidechain->read(sideLeft.data(), sideRight.data(), frames);
-            if (effect.numInputs() == 3)  // a mono sidechain input hears both sides
-                for (std::size_t i = 0; i < frames; ++i)
-                    sideLeft[i] = sideRight[i] = 0.5f * (sideLeft[i] + sideRight[i]);
-        }
-        else  // an effect may write into its inputs: fresh silence every block
-            for (std::vector<float>* side : {&sideLeft, &sideRight})
-                std::fill(side->begin(), side->end(), 0.0f);
-        float* keyLeft = report.keyedBySidechain ? sideLeft.data() : inputLeft.data();
-        float* keyRight = report.keyedBySidechain ? sideRight.data() : inputRight.data();
-
-        float* inputs[4] = {inputLeft.data(), inputRight.data(), sideLeft.data(), sideRight.data()};
-        float* outputs[2] = {outputLeft.data(), outputRight.data()};
-        effect.process(inputs, outputs, count);
-
+        blocks.readSidechain(sidechain ? &*sidechain : nullptr, frames, effect.numInputs() == 3);
+        blocks.process(effect, frames);
         if (probe)
-        {
-            std::fill(ones.begin(), ones.end(), 1.0f);
-            float* probeInputs[4] = {ones.data(), ones.data(), keyLeft, keyRight};
-            float* probeOutputs[2] = {gain.data(), gainRight.data()};
-            probe->process(probeInputs, probeOutputs, count);
-        }
+            blocks.probeGain(*probe, frames);
         else if (envelopes != nullptr)
-        {
-            for (std::size_t i = 0; i < frames; ++i)
-            {
-                const float in = std::max(std::fabs(inputLeft[i]), std::fabs(inputRight[i]));
-                const float out = std::max(std::fabs(outputLeft[i]), std::fabs(outputRight[i]));
-                gain[i] = in >= kRatioFloor ? out / in : kNaN;
-            }
-        }
-
+            blocks.estimateGain(frames);
         if (output != nullptr)
-            output->writeStereo(outputLeft.data(), outputRight.data(), frames);
-        const RenderBlock view{inputLeft.data(),  inputRight.data(),  keyLeft, keyRight, outputLeft.data(),
-                               outputRight.data(), envelopes != nullptr ? gain.data() : nullptr, frames};
+            blocks.write(*output, frames);
+        const RenderBlock view = blocks.view(frames, envelopes != nullptr);
         report.levels.observe(view);
         if (envelopes != nullptr)
             envelopes->observe(view);

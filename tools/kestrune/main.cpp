@@ -44,9 +44,8 @@ std::string seconds(double value)
     return printed("%.1f s", value);
 }
 
-// The files of a run: the picture by its extension, the CSV beside it, one stream at most on standard input, and
-// no output that is an input, a folder or another output ("-" is a stream, not a file).
-void checkFiles(const Options& options, const char* pictureOption)
+// The picture by its extension and the CSV beside it.
+void checkPictureNames(const Options& options, const char* pictureOption)
 {
     const std::string extension = extensionOf(options.picture);
     if (!options.picture.empty() &&
@@ -55,6 +54,13 @@ void checkFiles(const Options& options, const char* pictureOption)
                          " file; pictures are PNG, SVG or PDF by their extension");
     if (!options.data.empty() && extensionOf(options.data) != "csv")
         throw UsageError("--data " + options.data + ": name a .csv file");
+}
+
+// The files of a run: the names of the picture and its data, one stream at most on standard input, and no
+// output that is an input, a folder or another output ("-" is a stream, not a file).
+void checkFiles(const Options& options, const char* pictureOption)
+{
+    checkPictureNames(options, pictureOption);
     if (options.input == "-" && options.sidechain == "-")
         throw UsageError("the input and the sidechain cannot both come from standard input");
     const std::vector<std::string> outputs = {options.output, options.picture, options.data};
@@ -121,37 +127,51 @@ void adviseOnSettings(Effect& effect, const std::vector<ParameterSetting>& setti
                     "--threshold -20");
 }
 
-// What a host sees: the identity, layout and flags, and every parameter.
-void runInfo(const Options& options)
+// "'Kstr' (0x4B737472)", or the number alone when its bytes are not printable characters.
+std::string uniqueIdText(VstInt32 uniqueId)
 {
-    static const char* const categories[] = {"unknown", "effect", "instrument", "analysis", "mastering",
-                                             "spatialiser", "room effect", "surround effect", "restoration",
-                                             "offline process", "shell", "generator"};
-    static const std::pair<VstInt32, const char*> flagNames[] = {
-        {effFlagsHasEditor, "editor"},           {effFlagsCanReplacing, "replacing"},
-        {effFlagsProgramChunks, "program chunks"}, {effFlagsIsSynth, "instrument"},
-        {effFlagsNoSoundInStop, "no sound in stop"}, {effFlagsCanDoubleReplacing, "double replacing"},
-    };
-    static const char* const layouts[] = {" (main L/R)", " (main L/R, mono sidechain)", " (main L/R, sidechain L/R)"};
-    Effect effect(loadModule(options.plugin));
-
-    const auto id = static_cast<std::uint32_t>(effect.uniqueId());
+    const auto id = static_cast<std::uint32_t>(uniqueId);
     const std::string hexId = printed("0x%08X", static_cast<unsigned>(id));
     const std::string characters = {static_cast<char>(id >> 24), static_cast<char>(id >> 16),
                                     static_cast<char>(id >> 8), static_cast<char>(id)};
     const bool printable =
         std::all_of(characters.begin(), characters.end(), [](char c) { return c >= 0x20 && c <= 0x7E; });
-    const VstIntPtr category = effect.dispatch(effGetPlugCategory);
-    const char* const categoryName = category >= 0 && category < static_cast<VstIntPtr>(std::size(categories))
-                                         ? categories[category]
-                                         : "not a known category";
-    std::string flags;
+    return printable ? "'" + characters + "' (" + hexId + ")" : hexId;
+}
+
+// "1 (effect)": the category's number and its name.
+std::string categoryText(VstIntPtr category)
+{
+    static const char* const categories[] = {"unknown", "effect", "instrument", "analysis", "mastering",
+                                             "spatialiser", "room effect", "surround effect", "restoration",
+                                             "offline process", "shell", "generator"};
+    const char* const name = category >= 0 && category < static_cast<VstIntPtr>(std::size(categories))
+                                 ? categories[category]
+                                 : "not a known category";
+    return std::to_string(category) + " (" + name + ")";
+}
+
+// "17 (editor, replacing)": the flags' number and the names of the bits set.
+std::string flagsText(VstInt32 flags)
+{
+    static const std::pair<VstInt32, const char*> flagNames[] = {
+        {effFlagsHasEditor, "editor"},           {effFlagsCanReplacing, "replacing"},
+        {effFlagsProgramChunks, "program chunks"}, {effFlagsIsSynth, "instrument"},
+        {effFlagsNoSoundInStop, "no sound in stop"}, {effFlagsCanDoubleReplacing, "double replacing"},
+    };
+    std::string names;
     for (const auto& [bit, name] : flagNames)
     {
-        if ((effect.flags() & bit) != 0)
-            flags += (flags.empty() ? "" : ", ") + std::string(name);
+        if ((flags & bit) != 0)
+            names += (names.empty() ? "" : ", ") + std::string(name);
     }
+    return std::to_string(flags) + " (" + (names.empty() ? "none" : names) + ")";
+}
 
+// The identity, layout and flags, one "Key  value" line each.
+void printIdentity(Effect& effect)
+{
+    static const char* const layouts[] = {" (main L/R)", " (main L/R, mono sidechain)", " (main L/R, sidechain L/R)"};
     const auto line = [](const char* key, const std::string& value) {
         std::cout << std::left << std::setw(16) << key << value << '\n';
     };
@@ -160,14 +180,18 @@ void runInfo(const Options& options)
     line("Vendor", effect.queryText(effGetVendorString));
     line("Product", effect.queryText(effGetProductString));
     line("Vendor version", std::to_string(effect.dispatch(effGetVendorVersion)));
-    line("Category", std::to_string(category) + " (" + categoryName + ")");
-    line("Unique ID", printable ? "'" + characters + "' (" + hexId + ")" : hexId);
+    line("Category", categoryText(effect.dispatch(effGetPlugCategory)));
+    line("Unique ID", uniqueIdText(effect.uniqueId()));
     line("Inputs", std::to_string(effect.numInputs()) + layouts[effect.numInputs() - 2]);
     line("Outputs", std::to_string(effect.numOutputs()));
-    line("Flags", std::to_string(effect.flags()) + " (" + (flags.empty() ? "none" : flags) + ")");
+    line("Flags", flagsText(effect.flags()));
     line("Programs", std::to_string(effect.numPrograms()) + ", current: " + effect.queryText(effGetProgramName));
     line("Parameters", std::to_string(effect.numParameters()));
+}
 
+// Every parameter as the host shows it, with the range of Kestrune's own.
+void printParameters(Effect& effect)
+{
     std::cout << "\n  " << std::setw(7) << "Index" << std::setw(10) << "Name" << std::setw(7) << "Label"
               << std::setw(12) << "Default" << std::setw(12) << "Normalised"
               << (effect.hasKestruneParameters() ? "Range" : "") << '\n';
@@ -189,74 +213,118 @@ void runInfo(const Options& options)
     }
 }
 
+// What a host sees: the identity, layout and flags, and every parameter.
+void runInfo(const Options& options)
+{
+    Effect effect(loadModule(options.plugin));
+    printIdentity(effect);
+    printParameters(effect);
+}
+
+// The frames drawn: from first up to end.
+struct Stretch
+{
+    std::int64_t first;
+    std::int64_t end;
+};
+
+// --start and --end in frames of the input, which must say its length.
+Stretch stretchDrawn(const Options& options, const AudioReader& input)
+{
+    if (input.frames() < 0)
+        throw ToolError("cannot draw " + fileName(options.input) + ": the stream does not say its length "
+                        "beforehand; give a file or a WAV stream");
+    const double rate = input.sampleRate();
+    // Times past the end are compared before rounding, which they would overflow.
+    const double frames = static_cast<double>(input.frames());
+    Stretch stretch{options.start * rate < frames ? std::llround(options.start * rate) : input.frames(),
+                    input.frames()};
+    if (stretch.first >= input.frames())
+        throw UsageError("--start " + typedValue(options, "--start", options.start) + " lies past the end of the input (" +
+                         seconds(input.frames() / rate) + ")");
+    if (options.end >= 0.0 && options.end * rate < frames)
+        stretch.end = std::llround(options.end * rate);
+    if (options.end * rate > frames)
+        note(options.quiet, "the input ends at " + seconds(input.frames() / rate) + ", before --end " +
+                                typedValue(options, "--end", options.end));
+    return stretch;
+}
+
+// The audio a render writes, in the format chosen for it; no writer for plot.
+struct AudioOutput
+{
+    std::unique_ptr<AudioWriter> writer;
+    int format = 0;
+};
+
+AudioOutput openAudioOutput(const Options& options, const AudioReader& input)
+{
+    if (options.output.empty())
+        return {};
+    std::string formatNote;
+    const int format = chooseOutputFormat(options.output, options.type, sampleFormatFromName(options.format),
+                                          input.format(), input.channels(), input.sampleRate(), &formatNote);
+    note(options.quiet, formatNote);
+    return {std::make_unique<AudioWriter>(options.output, format, input.channels(), input.sampleRate()), format};
+}
+
+// Puts the audio in place, with a note of the samples clipped on the way.
+void commitAudio(AudioOutput& output, const Options& options)
+{
+    if (!output.writer)
+        return;
+    output.writer->commit();
+    if (output.writer->clippedSamples() > 0)
+        note(options.quiet, std::to_string(output.writer->clippedSamples()) + " samples beyond full scale were clipped " +
+                                "in " + displayName(options.output) + " (" + describeSampleFormat(output.format) + ")");
+}
+
+// The effect's settings from the options, once it is known to take the sidechain given.
+std::vector<ParameterSetting> settingsFor(Effect& effect, const Options& options, bool keyFile)
+{
+    if (keyFile && !effect.hasSidechainInputs())
+        throw UsageError("--sidechain: " + effect.name() + " has 2 inputs, none for a sidechain");
+    const std::vector<ParameterSetting> settings = resolveParameters(options.parameters, effect, keyFile);
+    adviseOnSettings(effect, settings, keyFile, options.quiet);
+    return settings;
+}
+
+// What the effect will hear of the sidechain besides the file itself: resampled, padded with silence.
+void noteSidechainFit(const Options& options, const AudioReader& input, const AudioReader& sidechain)
+{
+    if (sidechain.sampleRate() != input.sampleRate())
+        note(options.quiet, "resampling the sidechain from " + std::to_string(sidechain.sampleRate()) +
+                                " Hz to the input's " + std::to_string(input.sampleRate()) + " Hz");
+    const double inputSeconds = input.frames() / static_cast<double>(input.sampleRate());
+    const double keySeconds = static_cast<double>(sidechain.frames()) / sidechain.sampleRate();
+    if (input.frames() >= 0 && sidechain.frames() >= 0 && inputSeconds - keySeconds > 0.001)
+        note(options.quiet, "the sidechain lasts " + seconds(keySeconds) + " and the input " + seconds(inputSeconds) +
+                                ": the rest is keyed by silence");
+}
+
 // `render`, and `plot`, which is a render without audio output.
 void runRender(const Options& options)
 {
-    const bool writesAudio = !options.output.empty();
     const bool records = !options.picture.empty() || !options.data.empty();
     if (!records && (options.start != 0.0 || options.end >= 0.0))
         throw UsageError("--start and --end choose the stretch that is drawn; give --plot");
-    checkFiles(options, writesAudio ? "--plot" : "-o");
+    checkFiles(options, options.output.empty() ? "-o" : "--plot");
 
     AudioReader input(options.input, "input");
     std::unique_ptr<AudioReader> sidechain;
     if (!options.sidechain.empty())
         sidechain = std::make_unique<AudioReader>(options.sidechain, "sidechain");
-
-    int format = 0;
-    std::unique_ptr<AudioWriter> writer;
-    if (writesAudio)
-    {
-        std::string formatNote;
-        format = chooseOutputFormat(options.output, options.type, sampleFormatFromName(options.format),
-                                    input.format(), input.channels(), input.sampleRate(), &formatNote);
-        note(options.quiet, formatNote);
-        writer = std::make_unique<AudioWriter>(options.output, format, input.channels(), input.sampleRate());
-    }
-
-    // The stretch drawn, in frames.
-    const double rate = input.sampleRate();
-    std::int64_t first = 0;
-    std::int64_t end = input.frames();
-    if (records)
-    {
-        if (input.frames() < 0)
-            throw ToolError("cannot draw " + fileName(options.input) + ": the stream does not say its length "
-                            "beforehand; give a file or a WAV stream");
-        // Times past the end are compared before rounding, which they would overflow.
-        const double frames = static_cast<double>(input.frames());
-        first = options.start * rate < frames ? std::llround(options.start * rate) : input.frames();
-        if (first >= input.frames())
-            throw UsageError("--start " + typedValue(options, "--start", options.start) + " lies past the end of the input (" +
-                             seconds(input.frames() / rate) + ")");
-        if (options.end >= 0.0 && options.end * rate < frames)
-            end = std::llround(options.end * rate);
-        if (options.end * rate > frames)
-            note(options.quiet, "the input ends at " + seconds(input.frames() / rate) + ", before --end " +
-                                    typedValue(options, "--end", options.end));
-    }
+    AudioOutput output = openAudioOutput(options, input);
+    const Stretch stretch = records ? stretchDrawn(options, input) : Stretch{0, input.frames()};
 
     Effect effect(loadModule(options.plugin));
-    if (sidechain && !effect.hasSidechainInputs())
-        throw UsageError("--sidechain: " + effect.name() + " has 2 inputs, none for a sidechain");
-    const std::vector<ParameterSetting> settings = resolveParameters(options.parameters, effect, sidechain != nullptr);
-    adviseOnSettings(effect, settings, sidechain != nullptr, options.quiet);
-
+    const std::vector<ParameterSetting> settings = settingsFor(effect, options, sidechain != nullptr);
     if (sidechain)
-    {
-        if (sidechain->sampleRate() != input.sampleRate())
-            note(options.quiet, "resampling the sidechain from " + std::to_string(sidechain->sampleRate()) +
-                                    " Hz to the input's " + std::to_string(input.sampleRate()) + " Hz");
-        const double inputSeconds = input.frames() / rate;
-        const double keySeconds = static_cast<double>(sidechain->frames()) / sidechain->sampleRate();
-        if (input.frames() >= 0 && sidechain->frames() >= 0 && inputSeconds - keySeconds > 0.001)
-            note(options.quiet, "the sidechain lasts " + seconds(keySeconds) + " and the input " +
-                                    seconds(inputSeconds) + ": the rest is keyed by silence");
-    }
+        noteSidechainFit(options, input, *sidechain);
 
-    EnvelopeRecorder envelopes(first, end, input.sampleRate());
-    RenderReport report = render(effect, input, sidechain.get(), writer.get(),
-                                 {settings, options.blockSize, options.quiet, writesAudio ? "render" : "plot"},
+    EnvelopeRecorder envelopes(stretch.first, stretch.end, input.sampleRate());
+    RenderReport report = render(effect, input, sidechain.get(), output.writer.get(),
+                                 {settings, options.blockSize, options.quiet, output.writer ? "render" : "plot"},
                                  records ? &envelopes : nullptr);
     const std::string shortfall = checkShortfall(input, sidechain.get(), options.keepPartial);
     Pictures pictures;
@@ -267,14 +335,7 @@ void runRender(const Options& options)
         pictures.add(options.picture, options.data, renderData(envelopes, report));
         pictures.draw(options.size);
     }
-
-    if (writer)
-    {
-        writer->commit();
-        if (writer->clippedSamples() > 0)
-            note(options.quiet, std::to_string(writer->clippedSamples()) + " samples beyond full scale were clipped " +
-                                    "in " + displayName(options.output) + " (" + describeSampleFormat(format) + ")");
-    }
+    commitAudio(output, options);
     commitPictures(pictures, shortfall);
 }
 
