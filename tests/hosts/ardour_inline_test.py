@@ -248,6 +248,18 @@ def start_jack(children, env, name):
           "the JACK server %s did not come up: %s" % (name, hosttest.tail(output)))
 
 
+def remove_jack_leftovers(server):
+    """Removes the sockets and semaphores a killed JACK server of this name left in /dev/shm."""
+    if not os.path.isdir("/dev/shm"):
+        return
+    for name in os.listdir("/dev/shm"):
+        if name.startswith(("jack_%s_" % server, "jack_sem.%d_%s_" % (os.getuid(), server))):
+            try:
+                os.remove(os.path.join("/dev/shm", name))
+            except OSError:
+                pass
+
+
 def main_window(env):
     code, output = hosttest.run(["xdotool", "search", "--name", "^%s - Ardour" % SESSION_NAME], env=env, timeout=10)
     windows = output.split() if code == 0 else []
@@ -258,12 +270,13 @@ def gui_attempt(attempt, session_file, env, work, reduction_db, palette):
     """One run of Ardour's GUI; returns the Picture of the last screenshot and its path."""
     children = Children(work, "attempt%d" % (attempt + 1))
     screenshot = os.path.join(work, "attempt%d-ardour-mixer.png" % (attempt + 1))
+    # A server name of its own for every attempt: nothing a killed server left can get in the way.
+    server = "kestrune-inline-%d-%d" % (os.getpid(), attempt)
     picture = None
     try:
         env = dict(env)
         env["DISPLAY"] = start_xvfb(children, env)
-        # A server name of its own for every attempt: nothing a killed server left can get in the way.
-        env["JACK_DEFAULT_SERVER"] = "kestrune-inline-%d-%d" % (os.getpid(), attempt)
+        env["JACK_DEFAULT_SERVER"] = server
         env["JACK_NO_START_SERVER"] = "1"
         start_jack(children, env, env["JACK_DEFAULT_SERVER"])
         children.start("ardour", [ARDOUR_GUI, "--no-splash", "--no-announcements", session_file], env)
@@ -287,6 +300,7 @@ def gui_attempt(attempt, session_file, env, work, reduction_db, palette):
                 break
     finally:
         children.kill_all()
+        remove_jack_leftovers(server)
     return picture, screenshot
 
 
