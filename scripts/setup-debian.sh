@@ -43,6 +43,9 @@ packages=(
   # real hosts that the tests load the module into: Ardour (VST scanner, headless luasession) and
   # Qtractor's scanner, driven by Python scripts
   ardour qtractor python3
+  # Ardour's GUI showing the LV2 edition's mixer-strip picture: a virtual display, a JACK dummy
+  # server, a window resize and screenshots
+  xvfb jackd2 xdotool imagemagick
   # the LV2 edition's tests: a liblilv host, lv2apply, and lv2_validate (which runs sord_validate);
   # clang for the libFuzzer targets
   liblilv-dev sordi clang
