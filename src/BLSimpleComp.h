@@ -106,7 +106,7 @@ private:
     // The envelope's input for one level: DC_OFFSET below quietLevelLimit() without a logarithm.
     double inputOf(double level) const noexcept;
     // Loud: every input finite, envelopes out. Checked: inputs that are not finite skipped,
-    // exponents out. Rest: every input DC_OFFSET, nothing read, exponents out.
+    // exponents out. Rest: every input DC_OFFSET, nothing read, envelopes out.
     enum class Pass
     {
         Loud,

@@ -124,10 +124,11 @@ namespace detail
 
 } // namespace detail
 
-// Logarithms in (none for the rest pass); the envelope after each frame out (loud pass), or its
-// exponent. The three passes differ only in what they skip: the loud pass the check for amounts
-// that are not finite, the rest pass the logarithms, whose amounts it knows are 0. Inputs are
-// >= DC_OFFSET or NaN after the clamp, so "finite" is "at most the largest double".
+// Logarithms in (none for the rest pass); the envelope after each frame out, or its exponent
+// (checked pass, whose factors skip the power where they are 1.0). The three passes differ only
+// in what they skip: the loud pass the check for inputs that are not finite, the rest pass the
+// logarithms, whose inputs it knows are DC_OFFSET. Inputs are >= DC_OFFSET or NaN after the
+// clamp, so "finite" is "at most the largest double".
 template <BLSimpleComp::Pass kPass>
 inline void BLSimpleComp::envelopePass(double* values, int n) noexcept
 {
@@ -143,7 +144,7 @@ inline void BLSimpleComp::envelopePass(double* values, int n) noexcept
         const double in = (kPass == Pass::Rest) ? DC_OFFSET : envelopeInput(values[i], thresholdDB);
         if (kPass != Pass::Checked || in <= std::numeric_limits<double>::max())
             envelopeDB = envelopeStep(in, envelopeDB - in, followers);
-        values[i] = (kPass == Pass::Loud) ? envelopeDB : law.exponentOf(envelopeDB);
+        values[i] = (kPass == Pass::Checked) ? law.exponentOf(envelopeDB) : envelopeDB;
     }
     m_envelopeDB = envelopeDB;
 }
@@ -187,12 +188,12 @@ inline void BLSimpleComp::gains(const double* levels, double* gains, int n, bool
 #pragma GCC diagnostic pop
 #endif
 
+// Where the gain reaches 1.0 the power gives 1.0 too, so no frame needs the unity range here.
 inline void BLSimpleComp::restGains(double* gains, int n) noexcept
 {
     envelopePass<Pass::Rest>(gains, n);
     const GainLaw law = gainLaw();
-    for (int i = 0; i < n; i++)
-        gains[i] = law.factorOf(gains[i]);
+    detail::factorsOfEnvelopes(gains, &law, n);
 }
 
 // A quiet frame feeds the envelope an amount of exactly DC_OFFSET (0 + DC_OFFSET). An envelope that
