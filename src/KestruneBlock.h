@@ -101,6 +101,10 @@ namespace detail
 // its element-wise passes; the scratch arrays below are a few kB of stack.
 constexpr int kChunkFrames = 256;
 using WholeChunk = std::integral_constant<int, kChunkFrames>;
+// A chunk takes the loud pass while at most this share of its keys is quiet: a quiet key then
+// costs its logarithm, which is less than the per-frame checks of the other pass as long as few
+// keys are (bass that crosses zero makes a few in almost every chunk).
+constexpr int kLoudPassQuietShare = 4;
 
 // out = ((double)in * gain) * makeup, rounded to float: the product order of the frame loop. A
 // makeup of exactly 1.0 is left out: x * 1.0 is x.
@@ -119,6 +123,8 @@ template <class Count>
 inline void scaleChannel(const float* in, const double* gains, double makeup, float* out, Count frames) noexcept
 {
     const int n = frames;
+    // Eight frames per iteration: the vectorised converts and products of four pairs share one
+    // count and one branch.
     if (makeup == 1.0)
     {
 #pragma GCC unroll 8
@@ -148,6 +154,9 @@ inline double processChunk(BLSimpleComp& compressor, double makeup, float quietK
     double levels[kChunkFrames];
     int quiet = 0;
     const int n = frames;
+    // The copies stay in this loop, which reads the input anyway: -fno-tree-loop-distribute-patterns
+    // (CMake) keeps GCC from taking them out into block moves that read it a second time. Two frames
+    // per iteration halve the loop's counting.
 #pragma GCC unroll 2
     for (int i = 0; i < n; i++)
     {
@@ -173,7 +182,10 @@ inline double processChunk(BLSimpleComp& compressor, double makeup, float quietK
         return lowest;
     }
     double gains[kChunkFrames];
-    compressor.gains(levels, gains, frames, quiet == 0);
+    if (quiet == frames)
+        compressor.restGains(gains, frames);
+    else
+        compressor.gains(levels, gains, frames, quiet <= n / kLoudPassQuietShare);
     scaleChannel(left, gains, makeup, out1, frames);
     scaleChannel(right, gains, makeup, out2, frames);
     if (kMetered)

@@ -280,6 +280,26 @@ TEST(KestruneBlock, LeavingRestAtEveryPosition)
     }
 }
 
+// Music whose bass crosses zero: a few keys below the threshold in almost every chunk, then the
+// release tail while the gain still moves (whole chunks of quiet keys), self- and sidechain-keyed.
+TEST(KestruneBlock, BassCrossingZeroAndItsReleaseTail)
+{
+    for (const bool sidechain : {false, true})
+    {
+        const KestruneSettings s = {10.0f, 100.0f, 4.0f, sidechain, -30.0f, 3.0f};
+        Signal signal;
+        for (int c = 0; c < 4; c++)
+        {
+            signal.channel[c].assign(60000, 0.0f);
+            for (int i = 0; i < 24000; i++)
+                signal.channel[c][i] = static_cast<float>((c % 2 == 0 ? 0.3 : 0.25) * std::sin(0.0144 * i + 0.1 * c));
+        }
+        for (const std::vector<int>& sizes : {std::vector<int>{512}, std::vector<int>{256}, std::vector<int>{300, 77}})
+            EXPECT_EQ(firstDifference(s, signal, sizes), signal.frames())
+                << (sidechain ? "sidechain-keyed" : "self-keyed") << ", blocks of " << sizes[0];
+    }
+}
+
 // Samples no audio should carry still come out with the model's bits: signalling and quiet NaNs
 // with payloads, infinities, subnormals and negative zero, in the main pair and in the key, at rest
 // (where the block is a multiply by the makeup) and while compressing.
