@@ -142,8 +142,9 @@ inline void BLSimpleComp::envelopePass(double* values, int n) noexcept
     for (int i = 0; i < n; i++)
     {
         const double in = (kPass == Pass::Rest) ? DC_OFFSET : envelopeInput(values[i], thresholdDB);
-        if (kPass != Pass::Checked || in <= std::numeric_limits<double>::max())
-            envelopeDB = envelopeStep(in, envelopeDB - in, followers);
+        const double stepped = envelopeStep(in, envelopeDB - in, followers);
+        // A select, not a branch: a branch here makes GCC branch on the clamp too.
+        envelopeDB = (kPass != Pass::Checked || in <= std::numeric_limits<double>::max()) ? stepped : envelopeDB;
         values[i] = (kPass == Pass::Checked) ? law.exponentOf(envelopeDB) : envelopeDB;
     }
     m_envelopeDB = envelopeDB;
