@@ -4,6 +4,7 @@
 #pragma once
 
 #include "BLSimpleComp.h"
+#include "KestruneParameters.h"
 
 #include <cmath>
 #include <cstdint>
@@ -13,7 +14,7 @@
 namespace VAZiro
 {
 
-// The six settings in engineering units, as one block sees them.
+// The settings in engineering units, one per parameter, as one block sees them.
 struct KestruneSettings
 {
     float attack;       // ms
@@ -23,6 +24,16 @@ struct KestruneSettings
     float threshold;    // dB
     float makeup;       // dB
 };
+static_assert(detail::fieldCount<KestruneSettings>(0) == kNumParameters, "one setting per parameter");
+
+// Settings from one value per parameter in table order (the switch as a bool); the only way they
+// are filled by position, so a list that leaves a parameter out does not compile.
+template <class... Values>
+constexpr KestruneSettings settingsOf(Values... values) noexcept
+{
+    static_assert(sizeof...(Values) == kNumParameters, "one value per parameter, in table order");
+    return {values...};
+}
 
 // The compressor's settings and the block's makeup factor, kept up to date from KestruneSettings
 // at the start of each block. A setting that did not change costs one comparison; one that did

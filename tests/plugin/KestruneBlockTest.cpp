@@ -196,7 +196,7 @@ Signal makeSignal(std::mt19937& random, std::size_t frames, float thresholdDB)
 // Attack and release short enough that a release tail runs through all its phases in the signal.
 KestruneSettings settings(float thresholdDB, float ratio, float makeupDB, bool sidechain)
 {
-    return {0.5f, 3.0f, ratio, sidechain, thresholdDB, makeupDB};
+    return VAZiro::settingsOf(0.5f, 3.0f, ratio, sidechain, thresholdDB, makeupDB);
 }
 
 const std::vector<std::vector<int>> kSizeSets = {
@@ -286,7 +286,7 @@ TEST(KestruneBlock, BassCrossingZeroAndItsReleaseTail)
 {
     for (const bool sidechain : {false, true})
     {
-        const KestruneSettings s = {10.0f, 100.0f, 4.0f, sidechain, -30.0f, 3.0f};
+        const KestruneSettings s = VAZiro::settingsOf(10.0f, 100.0f, 4.0f, sidechain, -30.0f, 3.0f);
         Signal signal;
         for (int c = 0; c < 4; c++)
         {
