@@ -79,9 +79,12 @@ public:
     // threshold in dB, clamped at 0 from below, plus DC_OFFSET; NaN or infinite when the level or
     // the threshold makes it so. A quiet level's input is DC_OFFSET, the rest input.
     static double envelopeInput(double log10Level, double thresholdDB) noexcept;
-    // One envelope step towards in, from difference = envelope - in; followers holds the release
-    // coefficient, then the attack one.
-    static double envelopeStep(double in, double difference, const double followers[2]) noexcept;
+    // One envelope step towards in, from difference = envelope - in, by the follower's coefficient.
+    // Steps towards inputs >= DC_OFFSET from an envelope that starts there keep it >= DC_OFFSET.
+    static double envelopeStep(double in, double difference, double coefficient) noexcept;
+    // The follower's coefficient for a difference: followers holds the release coefficient, then the
+    // attack one, which moves the envelope where in lies above it.
+    static double followerOf(double difference, const double followers[2]) noexcept;
 
     // From an envelope value to its factor: pow(base, slope * (envelope - offset) / divisor).
     struct GainLaw

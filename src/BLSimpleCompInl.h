@@ -34,12 +34,17 @@ inline double BLSimpleComp::envelopeInput(double log10Level, double thresholdDB)
     return (DC_OFFSET > in) ? DC_OFFSET : in;
 }
 
-// The sign of difference picks the follower: a difference of two finite doubles has the sign of
-// the exact one and is +0 when they are equal, so this is AttRelEnvelope's step (attack only when
-// in lies strictly above) without a branch. Where either side is NaN or infinite both give NaN.
-inline double BLSimpleComp::envelopeStep(double in, double difference, const double followers[2]) noexcept
+inline double BLSimpleComp::envelopeStep(double in, double difference, double coefficient) noexcept
 {
-    return difference * followers[std::signbit(difference)] + in;
+    return difference * coefficient + in;
+}
+
+// A difference of two finite doubles has the sign of the exact one and is +0 when they are equal,
+// so this is AttRelEnvelope's choice (attack only when in lies strictly above) without a branch.
+// Where either side is NaN or infinite the step gives NaN with either follower.
+inline double BLSimpleComp::followerOf(double difference, const double followers[2]) noexcept
+{
+    return followers[std::signbit(difference)];
 }
 
 inline double BLSimpleComp::GainLaw::reductionOf(double aboveDB) const noexcept
@@ -77,7 +82,8 @@ inline void BLSimpleComp::process(double& in1, double& in2, double keyLinked) no
     if (in <= std::numeric_limits<double>::max())
     {
         const double followers[2] = {m_releaseEnvelope.coefficient(), m_attackEnvelope.coefficient()};
-        m_envelopeDB = envelopeStep(in, m_envelopeDB - in, followers);
+        const double difference = m_envelopeDB - in;
+        m_envelopeDB = envelopeStep(in, difference, followerOf(difference, followers));
     }
     const GainLaw law = gainLaw();
     const double gain = law.factorOf(law.exponentOf(m_envelopeDB));
@@ -127,7 +133,8 @@ namespace detail
 // Logarithms in (none for the rest pass); the envelope after each frame out, or its exponent
 // (checked pass, whose factors skip the power where they are 1.0). The three passes differ only
 // in what they skip: the loud pass the check for inputs that are not finite, the rest pass the
-// logarithms, whose inputs it knows are DC_OFFSET. Inputs are >= DC_OFFSET or NaN after the
+// logarithms, whose inputs it knows are DC_OFFSET, and the choice of the follower: the envelope
+// never falls below DC_OFFSET, so the rest input never lies above it and the release moves it. Inputs are >= DC_OFFSET or NaN after the
 // clamp, so "finite" is "at most the largest double".
 template <BLSimpleComp::Pass kPass>
 inline void BLSimpleComp::envelopePass(double* values, int n) noexcept
@@ -142,7 +149,9 @@ inline void BLSimpleComp::envelopePass(double* values, int n) noexcept
     for (int i = 0; i < n; i++)
     {
         const double in = (kPass == Pass::Rest) ? DC_OFFSET : envelopeInput(values[i], thresholdDB);
-        const double stepped = envelopeStep(in, envelopeDB - in, followers);
+        const double difference = envelopeDB - in;
+        const double follower = (kPass == Pass::Rest) ? followers[0] : followerOf(difference, followers);
+        const double stepped = envelopeStep(in, difference, follower);
         // A select, not a branch: a branch here makes GCC branch on the clamp too.
         envelopeDB = (kPass != Pass::Checked || in <= std::numeric_limits<double>::max()) ? stepped : envelopeDB;
         values[i] = (kPass == Pass::Checked) ? law.exponentOf(envelopeDB) : envelopeDB;
@@ -204,12 +213,14 @@ inline void BLSimpleComp::restGains(double* gains, int n) noexcept
 // rounds monotonically and the ends divide exactly). With a finite slope and envelope no
 // reduction is NaN, so the largest one is a plain maximum (a NaN envelope would stay NaN to the
 // end). The envelope's distance from DC_OFFSET is both the next step's difference and what the
-// reduction is taken of, so it is computed once per frame.
-inline bool BLSimpleComp::quietGain(int n, double& gain) noexcept
+// reduction is taken of, so it is computed once per frame. Out of line: inlined into the block
+// code, it leaves GCC too few registers for the scaling loops, which then go through the stack.
+[[gnu::noinline]] inline bool BLSimpleComp::quietGain(int n, double& gain) noexcept
 {
-    const double followers[2] = {m_releaseEnvelope.coefficient(), m_attackEnvelope.coefficient()};
+    // The rest input never lies above the envelope: the release moves it (see envelopePass()).
+    const double release = m_releaseEnvelope.coefficient();
     const GainLaw law = gainLaw();
-    double envelopeDB = envelopeStep(DC_OFFSET, m_envelopeDB - DC_OFFSET, followers);
+    double envelopeDB = envelopeStep(DC_OFFSET, m_envelopeDB - DC_OFFSET, release);
     if (envelopeDB == m_envelopeDB)
     {
         gain = law.factorOf(law.exponentOf(envelopeDB));
@@ -225,7 +236,7 @@ inline bool BLSimpleComp::quietGain(int n, double& gain) noexcept
 #pragma GCC unroll 4
     for (int i = 1; i < n; i++)
     {
-        envelopeDB = envelopeStep(DC_OFFSET, aboveDB, followers);
+        envelopeDB = envelopeStep(DC_OFFSET, aboveDB, release);
         aboveDB = envelopeDB - DC_OFFSET;
         const double reductionDB = std::fabs(law.reductionOf(aboveDB));
         largestDB = (reductionDB > largestDB) ? reductionDB : largestDB;
