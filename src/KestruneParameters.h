@@ -41,7 +41,7 @@ static_assert(kRatioMaximum - kRatioMinimum == 9.0f, "ratio span");
 static_assert(kMakeupMaximum - kMakeupMinimum == 36.0f && -kMakeupMinimum == 18.0f, "makeup span");
 
 // Mappings from normalised v. Single precision, product first, except the threshold, which is
-// computed in double and rounded once.
+// computed in double and rounded once. -ffp-contract=off (CMake) keeps product and sum apart.
 inline float attackFromNormalised(float v)                                       // ms
 {
     return kAttackMinimum + v * (kAttackMaximum - kAttackMinimum);
