@@ -1,8 +1,9 @@
 // The signals and settings every speed measurement of the audio path shares: 48 kHz, blocks of 512
-// frames, threshold -30 dB, 4:1, attack 10 ms, release 100 ms, and three kinds of key: music that
-// keeps the key above the threshold in every frame, silence, and music that stops (the release
-// tail). Everything is synthesised from a seed; the same seed gives the same samples on every
-// machine (mt19937_64 is defined bit for bit, the conversions are our own).
+// frames, threshold -30 dB, 4:1, attack 10 ms, release 100 ms, and four kinds of key: music that
+// keeps the key above the threshold in every frame, music whose bass crosses zero, silence, and
+// music that stops (the release tail). Everything is synthesised from a seed; the same seed gives
+// the same samples on every machine (mt19937_64 is defined bit for bit, the conversions are our
+// own).
 #pragma once
 
 #include <cmath>
@@ -34,7 +35,12 @@ struct StereoSignal
 // max(|L|, |R|) at a / sqrt(2) or more, and everything riding on it (a pad chord, noise bursts like
 // a hi-hat) stays within 0.15 together, so the key never drops below 0.198 - 0.15 = 0.048
 // (-26.4 dBFS). Notes change every half second, chosen from a seeded progression.
-inline StereoSignal makeMusic(std::size_t frames, std::uint64_t seed)
+//
+// With bassCrossesZero the mix is the way a bass-heavy track is made: the bass in phase on both
+// sides (sine left and right), the hi-hat in the centre and the pad a third as loud. The key then
+// dips below the threshold around the bass's zero crossings: about 5 % of the frames, up to a few
+// dozen at a time, in almost every block.
+inline StereoSignal makeMusic(std::size_t frames, std::uint64_t seed, bool bassCrossesZero = false)
 {
     constexpr double kPi = 3.14159265358979323846;
     constexpr double kRoots[] = {55.0, 43.65, 65.41, 49.0, 58.27, 73.42};  // Hz, bass notes
@@ -50,6 +56,7 @@ inline StereoSignal makeMusic(std::size_t frames, std::uint64_t seed)
     double padPhase[3] = {0.0, 0.0, 0.0};
     double root = kRoots[0];
     double hatLevel = 0.0;
+    const double padVoice = bassCrossesZero ? 0.01 : 0.03;
     for (std::size_t i = 0; i < frames; i++)
     {
         const std::size_t inNote = i % noteFrames;
@@ -65,16 +72,17 @@ inline StereoSignal makeMusic(std::size_t frames, std::uint64_t seed)
         for (int p = 0; p < 3; p++)
         {
             padPhase[p] += 2.0 * kPi * root * ratios[p] / rate;
-            pad += 0.03 * std::sin(padPhase[p]);
+            pad += padVoice * std::sin(padPhase[p]);
         }
         // Hi-hat: a noise burst on every eighth of a 120 BPM bar, 0.06 at most.
         if (i % (noteFrames / 2) == 0)
             hatLevel = 0.06;
         hatLevel *= 0.9995;
         const double noiseLeft = hatLevel * (2.0 * uniform() - 1.0);
-        const double noiseRight = hatLevel * (2.0 * uniform() - 1.0);
+        const double noiseRight = bassCrossesZero ? noiseLeft : hatLevel * (2.0 * uniform() - 1.0);
         music.left[i] = static_cast<float>(bassAmplitude * std::sin(bassPhase) + pad + noiseLeft);
-        music.right[i] = static_cast<float>(bassAmplitude * std::cos(bassPhase) + 0.9 * pad + noiseRight);
+        const double bassRight = bassCrossesZero ? std::sin(bassPhase) : std::cos(bassPhase);
+        music.right[i] = static_cast<float>(bassAmplitude * bassRight + 0.9 * pad + noiseRight);
     }
     return music;
 }

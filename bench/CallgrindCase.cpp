@@ -8,13 +8,17 @@
 //   PROCESSOR: kestrune | lv2 | straightforward | plain-gain | lsp | zamx2 | zam | nothing
 //   (lv2 is Kestrune's LV2 run with its meters; nothing processes no sample: what remains of the
 //   harness per frame)
-//   CASE:      music | silence | tail
+//   CASE:      music | crossing | silence | moving | tail
+//   BLOCKS:    0 (the lead-in alone) up to 400
 //
-// music:   1 s of music, then the measured blocks continue it (the key stays above the threshold).
-// silence: the measured blocks are zeros from rest.
-// tail:    1 s of music, then zeros until Kestrune's gain is exactly 1.0 in every later frame; the
-//          measured blocks are more zeros, ending before the envelope comes to a standstill, so
-//          each of them still moves the envelope.
+// music:    1 s of music, then the measured blocks continue it (the key stays above the threshold).
+// crossing: the same with the music whose bass crosses zero (about 5 % of the keys quiet).
+// silence:  the measured blocks are zeros from rest.
+// moving:   1 s of music, then the measured blocks are the zeros that follow it, while the release
+//           still moves the gain (the script measures blocks 0 .. 2 s).
+// tail:     1 s of music, then zeros until Kestrune's gain is exactly 1.0 in every later frame; the
+//           measured blocks are more zeros, ending before the envelope comes to a standstill, so
+//           each of them still moves the envelope.
 #include "BenchProcessors.h"
 #if KESTRUNE_BENCH_LV2
 #include "BenchLv2.h"
@@ -102,20 +106,23 @@ int main(int argc, char** argv)
 {
     if (argc != 4)
     {
-        std::fprintf(stderr, "usage: %s PROCESSOR music|silence|tail BLOCKS\n", argv[0]);
+        std::fprintf(stderr, "usage: %s PROCESSOR music|crossing|silence|moving|tail BLOCKS\n", argv[0]);
         return 2;
     }
     const std::string caseName = argv[2];
     const int blocks = std::atoi(argv[3]);
-    if (blocks <= 0 || blocks > kMaxBlocks || (caseName != "music" && caseName != "silence" && caseName != "tail"))
+    const bool known = caseName == "music" || caseName == "crossing" || caseName == "silence" ||
+                       caseName == "moving" || caseName == "tail";
+    if (blocks < 0 || blocks > kMaxBlocks || !known)
     {
-        std::fprintf(stderr, "bad case or block count (1..%d)\n", kMaxBlocks);
+        std::fprintf(stderr, "bad case or block count (0..%d)\n", kMaxBlocks);
         return 2;
     }
     std::unique_ptr<Processor> processor = makeProcessor(argv[1]);
 
     // Synthesised in full whatever the block count, so its cost cancels out.
-    const StereoSignal music = makeMusic(kLeadIn + std::size_t(kMaxBlocks) * kBlock, kMusicSeed);
+    const StereoSignal music =
+        makeMusic(kLeadIn + std::size_t(kMaxBlocks) * kBlock, kMusicSeed, caseName == "crossing");
     const std::vector<float> zeros(kBlock, 0.0f);
     std::vector<float> out1(kBlock);
     std::vector<float> out2(kBlock);
@@ -125,8 +132,14 @@ int main(int argc, char** argv)
 
     std::size_t first = 0;
     std::size_t still = 0;
-    if (caseName == "tail")
+    if (caseName == "tail" || caseName == "moving")
         tailPhases(music, first, still);
+    if (caseName == "moving" && std::size_t(blocks) * kBlock > first)
+    {
+        std::fprintf(stderr, "the moving window reaches gain 1.0 (%zu > %zu frames)\n", std::size_t(blocks) * kBlock,
+                     first);
+        return 4;
+    }
 
     // Lead-in: the same work for every block count.
     if (caseName != "silence")
@@ -149,7 +162,7 @@ int main(int argc, char** argv)
     // The measured blocks.
     for (int block = 0; block < blocks; block++)
     {
-        if (caseName == "music")
+        if (caseName == "music" || caseName == "crossing")
         {
             const std::size_t at = kLeadIn + std::size_t(block) * kBlock;
             run(&music.left[at], &music.right[at]);
@@ -161,6 +174,9 @@ int main(int argc, char** argv)
     }
 
     std::printf("processor=%s case=%s blocks=%d", processor->name().c_str(), caseName.c_str(), blocks);
+    if (caseName == "moving")
+        std::printf(" gain-one-from=%.3fs window=0s..%.3fs", first / kSampleRate,
+                    (std::size_t(blocks) * kBlock) / kSampleRate);
     if (caseName == "tail")
         std::printf(" gain-one-from=%.3fs still-from=%.3fs window=%.3fs..%.3fs", first / kSampleRate,
                     still / kSampleRate, tailStart / kSampleRate,

@@ -3,8 +3,10 @@
 // all on the same buffers with the same settings, in one run. Prints the median line of each
 // and then one table of ns/frame and ratios (the best of the repetitions of each case).
 //
-// Cases, by what keys the compressor: music that stays above the threshold, silence, and a
-// release tail (1 s of music, then the 10 s of silence that follow it, timed). Self-keyed for
+// Cases, by what keys the compressor: music that stays above the threshold, music whose bass
+// crosses zero (about 5 % of the keys below the threshold, a few in almost every block), silence,
+// the release tail while the gain still moves (1 s of music, then the 2 s of silence that follow
+// it, timed) and the whole release tail (the 10 s of silence after 1 s of music). Self-keyed for
 // everything; sidechain-keyed for Kestrune and the baseline loop, whose main pair carries other
 // music meanwhile. Peers take their key from their own input.
 #include "BenchProcessors.h"
@@ -28,16 +30,22 @@ using namespace kbench;
 enum class KeyKind
 {
     Music,
+    Crossing,
     Silence,
+    Moving,
     Tail
 };
+
+constexpr KeyKind kKinds[] = {KeyKind::Music, KeyKind::Crossing, KeyKind::Silence, KeyKind::Moving, KeyKind::Tail};
 
 const char* kindName(KeyKind kind)
 {
     switch (kind)
     {
     case KeyKind::Music: return "music";
+    case KeyKind::Crossing: return "bass crossing zero";
     case KeyKind::Silence: return "silence";
+    case KeyKind::Moving: return "release, first 2 s";
     case KeyKind::Tail: return "release tail";
     }
     return "";
@@ -46,10 +54,22 @@ const char* kindName(KeyKind kind)
 constexpr std::size_t kMusicFrames = 10 * std::size_t(kSampleRate);
 constexpr std::size_t kLeadInFrames = std::size_t(kSampleRate);
 constexpr std::size_t kTailFrames = 10 * std::size_t(kSampleRate);
+constexpr std::size_t kMovingFrames = 2 * std::size_t(kSampleRate);
+
+bool isTail(KeyKind kind)
+{
+    return kind == KeyKind::Moving || kind == KeyKind::Tail;
+}
+
+std::size_t tailFrames(KeyKind kind)
+{
+    return kind == KeyKind::Moving ? kMovingFrames : kTailFrames;
+}
 
 struct Signals
 {
     StereoSignal music = makeMusic(kMusicFrames, kMusicSeed);
+    StereoSignal crossing = makeMusic(kMusicFrames, kMusicSeed, true);
     StereoSignal other = makeMusic(kMusicFrames, kSidechainSeed);  // main pair while a sidechain keys
     std::vector<float> zeros = std::vector<float>(kBlock, 0.0f);
     std::vector<float> out1 = std::vector<float>(kBlock, 0.0f);
@@ -84,17 +104,18 @@ void runCase(benchmark::State& state, Processor& processor, KeyKind kind)
         at = (at + kBlock + kBlock <= kMusicFrames) ? at + kBlock : 0;
         return here;
     };
-    if (kind == KeyKind::Music)
+    if (kind == KeyKind::Music || kind == KeyKind::Crossing)
     {
+        const StereoSignal& music = kind == KeyKind::Music ? s.music : s.crossing;
         for (std::size_t i = 0; i < kLeadInFrames; i += kBlock)  // into compression first
         {
             const std::size_t block = next();
-            feed(processor, &s.music.left[block], &s.music.right[block], block);
+            feed(processor, &music.left[block], &music.right[block], block);
         }
         for (auto _ : state)
         {
             const std::size_t block = next();
-            feed(processor, &s.music.left[block], &s.music.right[block], block);
+            feed(processor, &music.left[block], &music.right[block], block);
             benchmark::DoNotOptimize(s.out1.data());
             benchmark::ClobberMemory();
         }
@@ -123,12 +144,12 @@ void runCase(benchmark::State& state, Processor& processor, KeyKind kind)
                 feed(processor, &s.music.left[block], &s.music.right[block], block);
             }
             state.ResumeTiming();
-            for (std::size_t i = 0; i < kTailFrames; i += kBlock)
+            for (std::size_t i = 0; i < tailFrames(kind); i += kBlock)
                 feed(processor, s.zeros.data(), s.zeros.data(), next());
             benchmark::DoNotOptimize(s.out1.data());
             benchmark::ClobberMemory();
         }
-        state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(kTailFrames));
+        state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(tailFrames(kind)));
     }
 }
 
@@ -140,13 +161,14 @@ bool sameOutput(Processor& a, Processor& b, KeyKind kind)
     a.reset();
     b.reset();
     std::vector<float> a1(kBlock), a2(kBlock);
-    const std::size_t frames = kind == KeyKind::Tail ? kLeadInFrames + kTailFrames : std::size_t(2 * kSampleRate);
+    const std::size_t frames = isTail(kind) ? kLeadInFrames + tailFrames(kind) : std::size_t(2 * kSampleRate);
+    const StereoSignal& music = kind == KeyKind::Crossing ? s.crossing : s.music;
     for (std::size_t at = 0; at + kBlock <= frames; at += kBlock)
     {
-        const bool silent = kind == KeyKind::Silence || (kind == KeyKind::Tail && at >= kLeadInFrames);
+        const bool silent = kind == KeyKind::Silence || (isTail(kind) && at >= kLeadInFrames);
         const std::size_t m = at % (kMusicFrames - kBlock);
-        const float* keyLeft = silent ? s.zeros.data() : &s.music.left[m];
-        const float* keyRight = silent ? s.zeros.data() : &s.music.right[m];
+        const float* keyLeft = silent ? s.zeros.data() : &music.left[m];
+        const float* keyRight = silent ? s.zeros.data() : &music.right[m];
         feed(a, keyLeft, keyRight, m);
         std::memcpy(a1.data(), s.out1.data(), kBlock * sizeof(float));
         std::memcpy(a2.data(), s.out2.data(), kBlock * sizeof(float));
@@ -270,8 +292,10 @@ int main(int argc, char** argv)
 
     std::printf("48 kHz, blocks of %d frames, threshold %.0f dB, %.0f:1, attack %.0f ms, release %.0f ms\n", kBlock,
                 kThresholdDB, kRatio, kAttackMs, kReleaseMs);
-    std::printf("music: %zu of %zu frames have a key at or below the threshold\n",
-                framesBelow(signals().music, kThresholdDB), signals().music.frames());
+    for (const StereoSignal* music : {&signals().music, &signals().crossing})
+        std::printf("%s: %zu of %zu frames have a key at or below the threshold\n",
+                    music == &signals().music ? kindName(KeyKind::Music) : kindName(KeyKind::Crossing),
+                    framesBelow(*music, kThresholdDB), music->frames());
     for (Processor* processor : {kestrune, kestruneSidechain})
     {
         std::printf("%s:", processor->name().c_str());
@@ -300,7 +324,7 @@ int main(int argc, char** argv)
         peers.push_back(keep(std::move(peer)));
     }
 
-    for (KeyKind kind : {KeyKind::Music, KeyKind::Silence, KeyKind::Tail})
+    for (KeyKind kind : kKinds)
     {
         for (auto pair : {std::make_pair(kestrune, straightforward),
                           std::make_pair(kestruneSidechain, straightforwardSidechain)})
@@ -325,7 +349,7 @@ int main(int argc, char** argv)
     };
     // The plain gain loop costs the same whatever the samples are: measured once, shown in every row.
     const std::string plainGainName = add(plainGain, KeyKind::Music);
-    for (KeyKind kind : {KeyKind::Music, KeyKind::Silence, KeyKind::Tail})
+    for (KeyKind kind : kKinds)
     {
         Row self{std::string("self-keyed ") + kindName(kind), add(kestrune, kind), add(straightforward, kind),
                  plainGainName, {}};

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Instructions per frame of the audio path, counted by callgrind (valgrind): 48 kHz, blocks of 512,
 # self-keyed, threshold -30 dB, 4:1, attack 10 ms, release 100 ms, for music that keeps the key
-# above the threshold, silence, and the release tail once the gain is exactly 1.0 (see
+# above the threshold, music whose bass crosses zero, silence, the first 2 s of the release tail
+# (the gain still moves) and the release tail once the gain is exactly 1.0 (see
 # bench/CallgrindCase.cpp). Each case runs twice, with N and 2N measured blocks after the same
-# lead-in; the difference of the two totals over N blocks of frames leaves out the harness,
-# loading and the lead-in. Peers that are not installed are reported as such.
+# lead-in (the first 2 s of the tail: with none and with 2 s of them); the difference of the two
+# totals over the frames between leaves out the harness, loading and the lead-in. Peers that are
+# not installed are reported as such.
 #   scripts/callgrind.sh [PROCESSOR...]   (kestrune lv2 straightforward plain-gain lsp zamx2 zam nothing;
 #                                          lv2 is the LV2 edition's run with its meters, nothing
 #                                          shows what is left of the harness per frame)
@@ -41,18 +43,23 @@ instructions() {
 
 processors=("$@")
 [ ${#processors[@]} -gt 0 ] || processors=(kestrune lv2 straightforward plain-gain lsp zamx2 zam nothing)
-printf '%-16s %12s %12s %24s\n' "instr/frame" "music" "silence" "tail at gain 1.0"
+moving_blocks=188  # 2 s at 48 kHz
+printf '%-16s %10s %10s %10s %18s %18s\n' "instr/frame" "music" "crossing" "silence" "moving tail, 2 s" \
+  "tail at gain 1.0"
 for processor in "${processors[@]}"; do
   row=$(printf '%-16s' "$processor")
-  for case in music silence tail; do
-    if one=$(instructions "$processor" "$case" "$blocks") && two=$(instructions "$processor" "$case" $((2 * blocks))); then
-      cell=$(awk -v a="$one" -v b="$two" -v f=$((blocks * frames_per_block)) 'BEGIN { printf "%.1f", (b - a) / f }')
+  for case in music crossing silence moving tail; do
+    from=$blocks to=$((2 * blocks)) width=10
+    if [ "$case" = moving ]; then from=0 to=$moving_blocks; fi
+    if [ "$case" = moving ] || [ "$case" = tail ]; then width=18; fi
+    if one=$(instructions "$processor" "$case" "$from") && two=$(instructions "$processor" "$case" "$to"); then
+      cell=$(awk -v a="$one" -v b="$two" -v f=$(((to - from) * frames_per_block)) 'BEGIN { printf "%.1f", (b - a) / f }')
     else
       cell="${one:-${two:-failed}}"
       row=$(printf '%-16s %s' "$processor" "$cell")
       break
     fi
-    if [ "$case" = tail ]; then row+=$(printf ' %24s' "$cell"); else row+=$(printf ' %12s' "$cell"); fi
+    row+=$(printf " %${width}s" "$cell")
   done
   echo "$row"
 done

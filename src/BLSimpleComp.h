@@ -48,13 +48,16 @@ public:
     static double keyLevel(double keyLinked) noexcept { return std::fabs(keyLinked) + DC_OFFSET; }
 
     // The factor of each of n frames from its level, into gains (not the same memory as levels).
-    // loudLevels says that no level lies below quietLevelLimit(); it spares two checks per frame
-    // where the block turns out to have only finite levels. A wrong promise costs time, never
-    // bits.
+    // loudLevels takes every logarithm, quiet levels' included, in a pass without per-frame checks;
+    // without it quiet levels skip theirs. Both give the same bits, so the caller chooses by
+    // cost: the promise pays where few levels are quiet and the levels turn out finite.
     void gains(const double* levels, double* gains, int n, bool loudLevels = false) noexcept;
+    // gains() for n frames whose levels are all below quietLevelLimit(): the envelope takes its rest
+    // input without a level being read.
+    void restGains(double* gains, int n) noexcept;
     // For n frames whose levels are all below quietLevelLimit(): when they all get one and the same
     // factor, advances the envelope past them, sets gain to that factor and returns true;
-    // otherwise changes nothing and returns false (gains() then does them).
+    // otherwise changes nothing and returns false (restGains() then does them).
     bool quietGain(int n, double& gain) noexcept;
 
     // Levels below this lie certainly under the threshold, so their over-threshold amount is 0
@@ -69,16 +72,51 @@ public:
     static constexpr double kUnityExponentMin = -0x1p-56;
     static constexpr double kUnityExponentMax = 0x1p-55;
 
+    // The gain law, one small function per step, shared by every pass: what the envelope is fed
+    // for a level, how it moves, and the factor of where it stands.
+    //
+    // The envelope's input for a level given by its log10: the amount by which it exceeds the
+    // threshold in dB, clamped at 0 from below, plus DC_OFFSET; NaN or infinite when the level or
+    // the threshold makes it so. A quiet level's input is DC_OFFSET, the rest input.
+    static double envelopeInput(double log10Level, double thresholdDB) noexcept;
+    // One envelope step towards in, from difference = envelope - in, by the follower's coefficient.
+    // Steps towards inputs >= DC_OFFSET from an envelope that starts there keep it >= DC_OFFSET.
+    static double envelopeStep(double in, double difference, double coefficient) noexcept;
+    // The follower's coefficient for a difference: followers holds the release coefficient, then the
+    // attack one, which moves the envelope where in lies above it.
+    static double followerOf(double difference, const double followers[2]) noexcept;
+
+    // From an envelope value to its factor: pow(base, slope * (envelope - offset) / divisor).
+    struct GainLaw
+    {
+        double slope;  // slope above the threshold - 1: the reduction per dB over it, <= 0
+        double base = 10.0;
+        double offset = DC_OFFSET;
+        double divisor = 20.0;  // dB2lin()'s
+
+        // The reduction in dB of an envelope aboveDB over its rest; <= 0 while compressing.
+        double reductionOf(double aboveDB) const noexcept;
+        // The exponent of the factor for an envelope value: its reduction / 20.
+        double exponentOf(double envelopeDB) const noexcept;
+        // The factor of an exponent.
+        double powerOf(double exponent) const noexcept;
+        // powerOf(), without the power where it is exactly 1.0.
+        double factorOf(double exponent) const noexcept;
+    };
+    GainLaw gainLaw() const noexcept { return {m_ratioDB - 1.0}; }
+
 private:
-    // Over-threshold amount of one level in dB, clamped at 0 from below; NaN or infinite when the
-    // level or the threshold makes it so.
-    double overAmount(double level) const noexcept;
-    // The exponent of the factor for an envelope value: reduction / 20, the reduction in dB being
-    // <= 0 while compressing.
-    double exponentOf(double envelopeDB) const noexcept;
-    // pow(10, exponent), without the power where it is exactly 1.0.
-    static double factorOf(double exponent) noexcept;
-    template <bool kAnyLevels>
+    // The envelope's input for one level: DC_OFFSET below quietLevelLimit() without a logarithm.
+    double inputOf(double level) const noexcept;
+    // Loud: every input finite, envelopes out. Checked: inputs that are not finite skipped,
+    // exponents out. Rest: every input DC_OFFSET, nothing read, envelopes out.
+    enum class Pass
+    {
+        Loud,
+        Checked,
+        Rest
+    };
+    template <Pass kPass>
     void envelopePass(double* values, int n) noexcept;
 
     double m_thresholdDB;

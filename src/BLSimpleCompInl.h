@@ -12,43 +12,81 @@ namespace VAZiro
 {
 
 // Every step is rounded separately in this order; the output is reproducible against the
-// formulas with the same maths library. The shortcuts below (quiet keys, unity factors) return
-// what the skipped steps would have returned, exactly.
+// formulas with the same maths library. The shortcuts below (quiet keys, unity factors, rest
+// inputs) return what the skipped steps would have returned, exactly. -ffp-contract=off (CMake)
+// keeps each product and sum of the law below rounded on its own: a fused multiply-add would
+// change the bits.
 //
 // Non-finite key policy: when the over-threshold amount is NaN or infinite (a NaN or infinite
 // key, or a NaN threshold), the envelope is not advanced for this frame and the frame is scaled
 // by the gain of the kept envelope. Advancing it would make the envelope NaN, and with it every
 // later output until initRuntime(); skipping keeps one bad host sample from poisoning the stream.
-inline double BLSimpleComp::overAmount(double level) const noexcept
+
+// --- the gain law: every pass and the per-frame path go through these ---------------------------
+
+// max(amount + DC_OFFSET, DC_OFFSET) is the clamped amount plus DC_OFFSET: a negative amount plus
+// DC_OFFSET rounds to DC_OFFSET or below, any other to DC_OFFSET or above, and a NaN stays NaN.
+// Clamped after the offset, the clamp is one maxsd; before it, GCC branches on the sign.
+inline double BLSimpleComp::envelopeInput(double log10Level, double thresholdDB) noexcept
 {
-    if (level < m_quietLevelLimit)
-        return 0.0;
-    const double keyDB = lin2dB(level);
-    const double overDB = keyDB - m_thresholdDB;
-    return overDB < 0.0 ? 0.0 : overDB;
+    const double overDB = 20.0 * log10Level - thresholdDB;
+    const double in = overDB + DC_OFFSET;
+    return (DC_OFFSET > in) ? DC_OFFSET : in;
 }
 
-// (m_ratioDB - 1) * (envelope - DC_OFFSET) is the reduction in dB; dB2lin divides it by 20.0.
-inline double BLSimpleComp::exponentOf(double envelopeDB) const noexcept
+inline double BLSimpleComp::envelopeStep(double in, double difference, double coefficient) noexcept
 {
-    const double overDB = envelopeDB - DC_OFFSET;
-    const double reductionDB = (m_ratioDB - 1.0) * overDB;
-    return reductionDB / 20.0;
+    return difference * coefficient + in;
 }
 
-inline double BLSimpleComp::factorOf(double exponent) noexcept
+// A difference of two finite doubles has the sign of the exact one and is +0 when they are equal,
+// so this is AttRelEnvelope's choice (attack only when in lies strictly above) without a branch.
+// Where either side is NaN or infinite the step gives NaN with either follower.
+inline double BLSimpleComp::followerOf(double difference, const double followers[2]) noexcept
+{
+    return followers[std::signbit(difference)];
+}
+
+inline double BLSimpleComp::GainLaw::reductionOf(double aboveDB) const noexcept
+{
+    return slope * aboveDB;
+}
+
+inline double BLSimpleComp::GainLaw::exponentOf(double envelopeDB) const noexcept
+{
+    return reductionOf(envelopeDB - offset) / divisor;
+}
+
+inline double BLSimpleComp::GainLaw::powerOf(double exponent) const noexcept
+{
+    return std::pow(base, exponent);
+}
+
+inline double BLSimpleComp::GainLaw::factorOf(double exponent) const noexcept
 {
     if (exponent >= kUnityExponentMin && exponent <= kUnityExponentMax)
         return 1.0;
-    return std::pow(10.0, exponent);
+    return powerOf(exponent);
+}
+
+inline double BLSimpleComp::inputOf(double level) const noexcept
+{
+    if (level < m_quietLevelLimit)
+        return DC_OFFSET;
+    return envelopeInput(std::log10(level), m_thresholdDB);
 }
 
 inline void BLSimpleComp::process(double& in1, double& in2, double keyLinked) noexcept
 {
-    const double overDB = overAmount(keyLevel(keyLinked));
-    if (std::isfinite(overDB))
-        AttRelEnvelope::process(overDB + DC_OFFSET, m_envelopeDB);
-    const double gain = factorOf(exponentOf(m_envelopeDB));
+    const double in = inputOf(keyLevel(keyLinked));
+    if (in <= std::numeric_limits<double>::max())
+    {
+        const double followers[2] = {m_releaseEnvelope.coefficient(), m_attackEnvelope.coefficient()};
+        const double difference = m_envelopeDB - in;
+        m_envelopeDB = envelopeStep(in, difference, followerOf(difference, followers));
+    }
+    const GainLaw law = gainLaw();
+    const double gain = law.factorOf(law.exponentOf(m_envelopeDB));
     in1 = in1 * gain;
     in2 = in2 * gain;
 }
@@ -59,17 +97,18 @@ namespace detail
 // The maths-library passes of the block gain computer. Each is a loop around one call with nothing
 // else to keep, so nothing is saved and restored around the calls, and the calls of neighbouring
 // frames overlap. Out of line on purpose: inlined, the compiler keeps the constants of the other
-// passes in registers across these calls.
+// passes in registers across these calls. -fno-plt (CMake) makes each call go straight through the
+// GOT, without the extra jump of a PLT stub.
 [[gnu::noinline]] inline void logarithms(const double* levels, double* out, int n) noexcept
 {
+    // Four calls in flight per iteration: the loop's own counting is a quarter of what it was.
 #pragma GCC unroll 4
     for (int i = 0; i < n; i++)
         out[i] = std::log10(levels[i]);
 }
 
 // A quiet level's logarithm is taken as -infinity: the envelope pass turns it into -infinity dB
-// over the threshold, which the clamp makes 0, the quiet level's amount (quiet levels exist only
-// with a finite threshold).
+// over the threshold, which the clamp makes 0, the quiet level's amount.
 [[gnu::noinline]] inline void logarithmsAboveQuiet(const double* levels, double* out, double quietLimit,
                                                    int n) noexcept
 {
@@ -77,69 +116,45 @@ namespace detail
         out[i] = (levels[i] < quietLimit) ? -HUGE_VAL : std::log10(levels[i]);
 }
 
-// What turns an envelope value into its factor: pow(base, slope * (envelope - offset) / divisor),
-// base 10, offset DC_OFFSET, divisor 20 (exponentOf() and dB2lin()).
-struct FactorTerms
-{
-    double base;
-    double offset;
-    double slope;
-    double divisor;
-};
-
 // The factor of every envelope value, the power computed also where the unity range would answer
-// 1.0: it gives 1.0 there too, and compressing frames never lie there. The terms are read through
-// a pointer that the stores may alias, so each is taken from memory where it is used instead of
-// being kept in a register that every call clobbers.
-[[gnu::noinline]] inline void factorsOfEnvelopes(double* values, const FactorTerms* terms, int n) noexcept
+// 1.0: it gives 1.0 there too, and compressing frames never lie there. The law is read through a
+// pointer that the stores may alias, so each of its terms is taken from memory where it is used
+// instead of being kept in a register that every call clobbers.
+[[gnu::noinline]] inline void factorsOfEnvelopes(double* values, const BLSimpleComp::GainLaw* law, int n) noexcept
 {
+    // As in logarithms(): the counting of four frames in one.
 #pragma GCC unroll 4
     for (int i = 0; i < n; i++)
-        values[i] = std::pow(terms->base, terms->slope * (values[i] - terms->offset) / terms->divisor);
+        values[i] = law->powerOf(law->exponentOf(values[i]));
 }
 
 } // namespace detail
 
-// Logarithms in; exponents out (kAnyLevels), or the envelope after each frame. Over amounts are
-// >= 0 or NaN after the clamp, so "finite" is "at most the largest double".
-template <bool kAnyLevels>
+// Logarithms in (none for the rest pass); the envelope after each frame out, or its exponent
+// (checked pass, whose factors skip the power where they are 1.0). The three passes differ only
+// in what they skip: the loud pass the check for inputs that are not finite, the rest pass the
+// logarithms, whose inputs it knows are DC_OFFSET, and the choice of the follower: the envelope
+// never falls below DC_OFFSET, so the rest input never lies above it and the release moves it. Inputs are >= DC_OFFSET or NaN after the
+// clamp, so "finite" is "at most the largest double".
+template <BLSimpleComp::Pass kPass>
 inline void BLSimpleComp::envelopePass(double* values, int n) noexcept
 {
     const double thresholdDB = m_thresholdDB;
-    const double slope = m_ratioDB - 1.0;
-    const double attack = m_attackEnvelope.coefficient();
-    const double release = m_releaseEnvelope.coefficient();
+    const GainLaw law = gainLaw();
+    const double followers[2] = {m_releaseEnvelope.coefficient(), m_attackEnvelope.coefficient()};
     double envelopeDB = m_envelopeDB;
-    if (kAnyLevels)
-    {
-        for (int i = 0; i < n; i++)
-        {
-            double overDB = 20.0 * values[i] - thresholdDB;
-            overDB = (0.0 > overDB) ? 0.0 : overDB;
-            if (overDB <= std::numeric_limits<double>::max())
-                envelopeDB = AttRelEnvelope::step(overDB + DC_OFFSET, envelopeDB, attack, release);
-            values[i] = slope * (envelopeDB - DC_OFFSET) / 20.0;
-        }
-    }
-    else
-    {
-        // Every amount finite, or the envelope ends NaN (see gains()). The clamp is taken after the
-        // offset: a negative amount plus DC_OFFSET rounds to DC_OFFSET or below, any other to
-        // DC_OFFSET or above, so max(amount + DC_OFFSET, DC_OFFSET) is the clamped amount plus
-        // DC_OFFSET, and a NaN stays NaN. The attack follower takes the step exactly when
-        // envelope - in is negative (the difference of two finite doubles has the sign of the
-        // exact difference, and is +0 when they are equal), so the sign bit picks the coefficient.
-        const double coefficients[2] = {release, attack};
+    // The serial chain is a few instructions per frame; four frames per iteration cut the loop's
+    // own counting to a quarter.
 #pragma GCC unroll 4
-        for (int i = 0; i < n; i++)
-        {
-            const double overDB = 20.0 * values[i] - thresholdDB;
-            const double offset = overDB + DC_OFFSET;
-            const double in = (DC_OFFSET > offset) ? DC_OFFSET : offset;
-            const double difference = envelopeDB - in;
-            envelopeDB = difference * coefficients[std::signbit(difference)] + in;
-            values[i] = envelopeDB;
-        }
+    for (int i = 0; i < n; i++)
+    {
+        const double in = (kPass == Pass::Rest) ? DC_OFFSET : envelopeInput(values[i], thresholdDB);
+        const double difference = envelopeDB - in;
+        const double follower = (kPass == Pass::Rest) ? followers[0] : followerOf(difference, followers);
+        const double stepped = envelopeStep(in, difference, follower);
+        // A select, not a branch: a branch here makes GCC branch on the clamp too.
+        envelopeDB = (kPass != Pass::Checked || in <= std::numeric_limits<double>::max()) ? stepped : envelopeDB;
+        values[i] = (kPass == Pass::Checked) ? law.exponentOf(envelopeDB) : envelopeDB;
     }
     m_envelopeDB = envelopeDB;
 }
@@ -164,54 +179,66 @@ inline void BLSimpleComp::gains(const double* levels, double* gains, int n, bool
     {
         const double envelopeBefore = m_envelopeDB;
         detail::logarithms(levels, gains, n);
-        envelopePass<false>(gains, n);
+        envelopePass<Pass::Loud>(gains, n);
         if (std::isfinite(m_envelopeDB))
         {
-            const detail::FactorTerms terms = {10.0, DC_OFFSET, m_ratioDB - 1.0, 20.0};
-            detail::factorsOfEnvelopes(gains, &terms, n);
+            const GainLaw law = gainLaw();
+            detail::factorsOfEnvelopes(gains, &law, n);
             return;
         }
         m_envelopeDB = envelopeBefore;
     }
     detail::logarithmsAboveQuiet(levels, gains, m_quietLevelLimit, n);
-    envelopePass<true>(gains, n);
+    envelopePass<Pass::Checked>(gains, n);
+    const GainLaw law = gainLaw();
     for (int i = 0; i < n; i++)
-        gains[i] = factorOf(gains[i]);
+        gains[i] = law.factorOf(gains[i]);
 }
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
 #endif
 
+// Where the gain reaches 1.0 the power gives 1.0 too, so no frame needs the unity range here.
+inline void BLSimpleComp::restGains(double* gains, int n) noexcept
+{
+    envelopePass<Pass::Rest>(gains, n);
+    const GainLaw law = gainLaw();
+    detail::factorsOfEnvelopes(gains, &law, n);
+}
+
 // A quiet frame feeds the envelope an amount of exactly DC_OFFSET (0 + DC_OFFSET). An envelope that
 // such a frame leaves unchanged is settled: every frame gets its factor. A moving one gives one
 // factor only while each frame's factor is 1.0, as in the end of a release. That is checked on the
 // reduction: one within 20 * 2^-56 dB of 0 divides by 20 into the unity range (the quotient
-// rounds monotonically and the ends divide exactly). The follower is picked by the sign of
-// envelope - DC_OFFSET, as in the envelope pass; with a finite slope and envelope no reduction is
-// NaN, so the largest one is a plain maximum (a NaN envelope would stay NaN to the end).
-inline bool BLSimpleComp::quietGain(int n, double& gain) noexcept
+// rounds monotonically and the ends divide exactly). With a finite slope and envelope no
+// reduction is NaN, so the largest one is a plain maximum (a NaN envelope would stay NaN to the
+// end). The envelope's distance from DC_OFFSET is both the next step's difference and what the
+// reduction is taken of, so it is computed once per frame. Out of line: inlined into the block
+// code, it leaves GCC too few registers for the scaling loops, which then go through the stack.
+[[gnu::noinline]] inline bool BLSimpleComp::quietGain(int n, double& gain) noexcept
 {
-    double envelopeDB = m_envelopeDB;
-    AttRelEnvelope::process(DC_OFFSET, envelopeDB);
+    // The rest input never lies above the envelope: the release moves it (see envelopePass()).
+    const double release = m_releaseEnvelope.coefficient();
+    const GainLaw law = gainLaw();
+    double envelopeDB = envelopeStep(DC_OFFSET, m_envelopeDB - DC_OFFSET, release);
     if (envelopeDB == m_envelopeDB)
     {
-        gain = factorOf(exponentOf(envelopeDB));
+        gain = law.factorOf(law.exponentOf(envelopeDB));
         return true;
     }
     static_assert(-kUnityExponentMin <= kUnityExponentMax, "the symmetric bound lies in the unity range");
     constexpr double kUnityReductionDB = 20.0 * -kUnityExponentMin;
-    const double slope = m_ratioDB - 1.0;
     double aboveDB = envelopeDB - DC_OFFSET;
-    double largestDB = std::fabs(slope * aboveDB);
+    double largestDB = std::fabs(law.reductionOf(aboveDB));
     if (!(largestDB <= kUnityReductionDB))
         return false;
-    const double coefficients[2] = {m_releaseEnvelope.coefficient(), m_attackEnvelope.coefficient()};
+    // As in the envelope pass: the counting of four frames in one.
 #pragma GCC unroll 4
     for (int i = 1; i < n; i++)
     {
-        envelopeDB = aboveDB * coefficients[std::signbit(aboveDB)] + DC_OFFSET;
+        envelopeDB = envelopeStep(DC_OFFSET, aboveDB, release);
         aboveDB = envelopeDB - DC_OFFSET;
-        const double reductionDB = std::fabs(slope * aboveDB);
+        const double reductionDB = std::fabs(law.reductionOf(aboveDB));
         largestDB = (reductionDB > largestDB) ? reductionDB : largestDB;
     }
     if (!(largestDB <= kUnityReductionDB) || !std::isfinite(envelopeDB))

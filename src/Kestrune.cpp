@@ -11,17 +11,22 @@ namespace
 {
 const char kInitName[] = "init";
 constexpr VstInt32 kVendorVersion = 64;
+
+// The program field of each parameter.
+using ProgramField = std::atomic<float> KestruneProgram::*;
+constexpr auto kProgramFields = byParameter<ProgramField>({{kAttack, &KestruneProgram::m_attack},
+                                                           {kRelease, &KestruneProgram::m_release},
+                                                           {kRatio, &KestruneProgram::m_ratio},
+                                                           {kUseSidechain, &KestruneProgram::m_useSidechain},
+                                                           {kThreshold, &KestruneProgram::m_threshold},
+                                                           {kMakeup, &KestruneProgram::m_makeup}});
 }  // namespace
 
 KestruneProgram::KestruneProgram()
-    : m_attack(parameterDefault(kAttack)),
-      m_release(parameterDefault(kRelease)),
-      m_ratio(parameterDefault(kRatio)),
-      m_useSidechain(parameterDefault(kUseSidechain)),
-      m_threshold(parameterDefault(kThreshold)),
-      m_makeup(parameterDefault(kMakeup))
 {
     vst_strncpy(m_name, kInitName, kVstMaxProgNameLen - 1);
+    for (int index = 0; index < kNumParameters; index++)
+        (this->*kProgramFields[index]).store(parameterDefault(index), std::memory_order_relaxed);
 }
 
 Kestrune::Kestrune(audioMasterCallback audioMaster)
@@ -30,17 +35,13 @@ Kestrune::Kestrune(audioMasterCallback audioMaster)
       m_numOutputs(2),
       m_compressor(new BLSimpleComp()),
       m_programs(new KestruneProgram[numPrograms]),
-      m_attack(parameterDefault(kAttack)),
-      m_release(parameterDefault(kRelease)),
-      m_ratio(parameterDefault(kRatio)),
-      m_useSidechain(parameterDefault(kUseSidechain)),
-      m_threshold(parameterDefault(kThreshold)),
-      m_makeup(parameterDefault(kMakeup)),
       m_compressorSampleRate(sampleRate),
       m_resumeRequests(0),
       m_block(nullptr),
       m_resumesApplied(0)
 {
+    for (VstInt32 index = 0; index < kNumParameters; index++)
+        normalisedField(index).store(parameterDefault(index), std::memory_order_relaxed);
     if (m_programs != nullptr)
         setProgram(0);
     // No audio thread runs yet: the compressor takes program 0's settings here, at once.
@@ -82,8 +83,8 @@ void Kestrune::setSampleRate(float sampleRate)
 KestruneSettings Kestrune::snapshot() const
 {
     constexpr auto relaxed = std::memory_order_relaxed;
-    return {attack.load(relaxed),       release.load(relaxed),   ratio.load(relaxed),
-            useSidechain.load(relaxed), threshold.load(relaxed), makeup.load(relaxed)};
+    return settingsOf(attack.load(relaxed), release.load(relaxed), ratio.load(relaxed), useSidechain.load(relaxed),
+                      threshold.load(relaxed), makeup.load(relaxed));
 }
 
 void Kestrune::processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames)
@@ -123,25 +124,15 @@ void Kestrune::setParameter(VstInt32 index, float value)
     else if (value > 1.0f)
         value = 1.0f;
 
-    switch (index)
-    {
-    case kAttack: setAttack(value); break;
-    case kRelease: setRelease(value); break;
-    case kRatio: setRatio(value); break;
-    case kUseSidechain: setUseSidechain(value); break;
-    case kThreshold: setThreshold(value); break;
-    case kMakeup: setMakeup(value); break;
-    }
+    using Setter = void (Kestrune::*)(float);
+    static constexpr auto kSetters = byParameter<Setter>({{kAttack, &Kestrune::setAttack},
+                                                          {kRelease, &Kestrune::setRelease},
+                                                          {kRatio, &Kestrune::setRatio},
+                                                          {kUseSidechain, &Kestrune::setUseSidechain},
+                                                          {kThreshold, &Kestrune::setThreshold},
+                                                          {kMakeup, &Kestrune::setMakeup}});
+    (this->*kSetters[index])(value);
 }
-
-namespace
-{
-// The program field of each parameter, by index.
-using ProgramField = std::atomic<float> KestruneProgram::*;
-constexpr ProgramField kProgramFields[kNumParameters] = {
-    &KestruneProgram::m_attack,       &KestruneProgram::m_release,   &KestruneProgram::m_ratio,
-    &KestruneProgram::m_useSidechain, &KestruneProgram::m_threshold, &KestruneProgram::m_makeup};
-}  // namespace
 
 float Kestrune::getParameter(VstInt32 index)
 {
@@ -152,9 +143,14 @@ float Kestrune::getParameter(VstInt32 index)
 
 std::atomic<float>& Kestrune::normalisedField(VstInt32 index)
 {
-    std::atomic<float>* const fields[kNumParameters] = {&m_attack,       &m_release,   &m_ratio,
-                                                        &m_useSidechain, &m_threshold, &m_makeup};
-    return *fields[index];
+    using Field = std::atomic<float> Kestrune::*;
+    static constexpr auto kFields = byParameter<Field>({{kAttack, &Kestrune::m_attack},
+                                                        {kRelease, &Kestrune::m_release},
+                                                        {kRatio, &Kestrune::m_ratio},
+                                                        {kUseSidechain, &Kestrune::m_useSidechain},
+                                                        {kThreshold, &Kestrune::m_threshold},
+                                                        {kMakeup, &Kestrune::m_makeup}});
+    return this->*kFields[index];
 }
 
 // A parameter change edits the current program, so the record always holds the live settings.

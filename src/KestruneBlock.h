@@ -4,6 +4,7 @@
 #pragma once
 
 #include "BLSimpleComp.h"
+#include "KestruneParameters.h"
 
 #include <cmath>
 #include <cstdint>
@@ -14,7 +15,7 @@
 namespace VAZiro
 {
 
-// The six settings in engineering units, as one block sees them.
+// The settings in engineering units, one per parameter, as one block sees them.
 struct KestruneSettings
 {
     float attack;       // ms
@@ -24,6 +25,16 @@ struct KestruneSettings
     float threshold;    // dB
     float makeup;       // dB
 };
+static_assert(detail::fieldCount<KestruneSettings>(0) == kNumParameters, "one setting per parameter");
+
+// Settings from one value per parameter in table order (the switch as a bool); the only way they
+// are filled by position, so a list that leaves a parameter out does not compile.
+template <class... Values>
+constexpr KestruneSettings settingsOf(Values... values) noexcept
+{
+    static_assert(sizeof...(Values) == kNumParameters, "one value per parameter, in table order");
+    return {values...};
+}
 
 // The compressor's settings and the block's makeup factor, kept up to date from KestruneSettings
 // at the start of each block. A setting that did not change costs one comparison; one that did
@@ -141,6 +152,10 @@ inline std::int32_t largerBits(std::int32_t a, std::int32_t b) noexcept
 // its element-wise passes; the scratch arrays below are a few kB of stack.
 constexpr int kChunkFrames = 256;
 using WholeChunk = std::integral_constant<int, kChunkFrames>;
+// A chunk takes the loud pass while at most this share of its keys is quiet: a quiet key then
+// costs its logarithm, which is less than the per-frame checks of the other pass as long as few
+// keys are (bass that crosses zero makes a few in almost every chunk).
+constexpr int kLoudPassQuietShare = 4;
 
 // out = ((double)in * gain) * makeup, rounded to float: the product order of the frame loop. A
 // makeup of exactly 1.0 is left out: x * 1.0 is x.
@@ -159,6 +174,8 @@ template <class Count>
 inline void scaleChannel(const float* in, const double* gains, double makeup, float* out, Count frames) noexcept
 {
     const int n = frames;
+    // Eight frames per iteration: the vectorised converts and products of four pairs share one
+    // count and one branch.
     if (makeup == 1.0)
     {
 #pragma GCC unroll 8
@@ -221,6 +238,9 @@ inline double processChunk(BLSimpleComp& compressor, double makeup, float quietK
     std::int32_t keyPeak = 0;
     std::int32_t mainPeak = 0;  // self-keyed, the key's peak is the main pair's
     const int n = frames;
+    // The copies stay in this loop, which reads the input anyway: -fno-tree-loop-distribute-patterns
+    // (CMake) keeps GCC from taking them out into block moves that read it a second time. Two frames
+    // per iteration halve the loop's counting.
 #pragma GCC unroll 2
     for (int i = 0; i < n; i++)
     {
@@ -266,7 +286,10 @@ inline double processChunk(BLSimpleComp& compressor, double makeup, float quietK
         return lowest;
     }
     double gains[kChunkFrames];
-    compressor.gains(levels, gains, frames, quiet == 0);
+    if (quiet == frames)
+        compressor.restGains(gains, frames);
+    else
+        compressor.gains(levels, gains, frames, quiet <= n / kLoudPassQuietShare);
     if constexpr (kMetered)
     {
         std::int32_t outPeak = 0;

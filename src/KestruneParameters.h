@@ -5,7 +5,9 @@
 
 #include "BLSimpleGain.h"
 
+#include <array>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -39,7 +41,7 @@ static_assert(kRatioMaximum - kRatioMinimum == 9.0f, "ratio span");
 static_assert(kMakeupMaximum - kMakeupMinimum == 36.0f && -kMakeupMinimum == 18.0f, "makeup span");
 
 // Mappings from normalised v. Single precision, product first, except the threshold, which is
-// computed in double and rounded once.
+// computed in double and rounded once. -ffp-contract=off (CMake) keeps product and sum apart.
 inline float attackFromNormalised(float v)                                       // ms
 {
     return kAttackMinimum + v * (kAttackMaximum - kAttackMinimum);
@@ -198,7 +200,7 @@ struct KestruneParameterInfo
 };
 
 // The attack and release defaults are the floats that map to exactly 10 ms and 100 ms.
-constexpr KestruneParameterInfo kParameterInfo[kNumParameters] = {
+constexpr KestruneParameterInfo kParameterInfo[] = {
     {"Attack", "ms", "attack", "ms", "attack time", ParameterKind::Number, 0x3DCAF477u,
      kAttackMinimum, kAttackMaximum, attackFromNormalised, attackToNormalised},
     {"Release", "ms", "release", "ms", "release time", ParameterKind::Number, 0x3E4CA2DAu,
@@ -212,6 +214,66 @@ constexpr KestruneParameterInfo kParameterInfo[kNumParameters] = {
     {"Makeup", "dB", "makeup", "dB", "makeup gain", ParameterKind::Number, 0x3F000000u,
      kMakeupMinimum, kMakeupMaximum, makeupFromNormalised, makeupToNormalised},
 };
+static_assert(sizeof(kParameterInfo) / sizeof(kParameterInfo[0]) == kNumParameters,
+              "the table has one row per parameter");
+
+// --- lists with one entry per parameter ---------------------------------------------------------
+// Every other list that names each parameter is built through these, so that a parameter added to
+// the enum above fails to build until each list names it.
+
+// One entry of such a list: the parameter it belongs to and what the list holds for it.
+template <class T>
+struct ParameterEntry
+{
+    KestruneParameter index;
+    T value;
+};
+
+// The values of a list of entries, indexed by parameter. The list must name every parameter once,
+// in table order: a count that differs stops the build at the static_assert, an entry out of place
+// at the throw, which a constant expression cannot evaluate. Call it where the result is constexpr.
+template <class T, std::size_t kCount>
+constexpr std::array<T, kNumParameters> byParameter(const ParameterEntry<T> (&entries)[kCount])
+{
+    static_assert(kCount == kNumParameters, "the list names every parameter once");
+    std::array<T, kNumParameters> values{};
+    for (std::size_t i = 0; i < kCount; i++)
+    {
+        if (entries[i].index != static_cast<KestruneParameter>(i))
+            throw "the list names the parameters out of table order";
+        values[i] = entries[i].value;
+    }
+    return values;
+}
+
+namespace detail
+{
+
+// Stands for any one field of an aggregate in fieldCount().
+struct AnyField
+{
+    template <class T>
+    constexpr operator T() const noexcept
+    {
+        return T();
+    }
+};
+
+// The number of fields of an aggregate of scalars: the most initialisers its braces take. The
+// overload for int adds one more while the braces still take it.
+template <class Aggregate, class... Fields>
+constexpr std::size_t fieldCount(long)
+{
+    return sizeof...(Fields);
+}
+
+template <class Aggregate, class... Fields>
+constexpr auto fieldCount(int) -> decltype(Aggregate{Fields()..., AnyField()}, std::size_t())
+{
+    return fieldCount<Aggregate, Fields..., AnyField>(0);
+}
+
+}  // namespace detail
 
 inline float parameterDefault(int index)
 {

@@ -244,6 +244,8 @@ enum class Driving
     GainsOnly,        // gains() without the promise
     Honest,           // quietGain() for all-quiet blocks, the promise where no level is quiet
     AlwaysPromising,  // quietGain() as above, the promise given for every block, true or not
+    Resting,          // quietGain(), else restGains() for all-quiet blocks; the promise where at most
+                      // a quarter of the levels is quiet, as the plug-in's block code drives it
 };
 
 // Runs keys through the block forms in blocks of the given sizes (cycled) and compares every factor
@@ -269,15 +271,23 @@ int runAgainstModel(BLSimpleComp& comp, dynref::Compressor& model, const std::ve
             allQuiet = allQuiet && quiet;
             noneQuiet = noneQuiet && !quiet;
         }
+        int quietCount = 0;
+        for (int i = 0; i < n; i++)
+            quietCount += levels[i] < comp.quietLevelLimit() ? 1 : 0;
         double gain = 0.0;
         if (driving != Driving::GainsOnly && allQuiet && comp.quietGain(n, gain))
         {
             quietBlocks++;
             std::fill(gains.begin(), gains.end(), gain);
         }
+        else if (driving == Driving::Resting && allQuiet)
+        {
+            comp.restGains(gains.data(), n);
+        }
         else
         {
-            const bool promise = driving == Driving::AlwaysPromising || (driving == Driving::Honest && noneQuiet);
+            const bool promise = driving == Driving::AlwaysPromising || (driving == Driving::Honest && noneQuiet) ||
+                                 (driving == Driving::Resting && quietCount <= n / 4);
             comp.gains(levels.data(), gains.data(), n, promise);
         }
         for (int i = 0; i < n; i++)
@@ -359,7 +369,8 @@ TEST(BlockGains, MatchTheModelFrameByFrame)
     const std::vector<int> sizeSets[] = {{1}, {2, 3, 5}, {64}, {255, 256, 257}, {511}, {4096}, {17, 600, 1, 333}};
     for (const Settings& s : settings)
     {
-        for (const Driving driving : {Driving::GainsOnly, Driving::Honest, Driving::AlwaysPromising})
+        for (const Driving driving :
+             {Driving::GainsOnly, Driving::Honest, Driving::AlwaysPromising, Driving::Resting})
         {
             SCOPED_TRACE(::testing::Message() << "threshold " << s.thresholdDB << " dB, slope " << s.slope
                                               << ", driving " << static_cast<int>(driving));
@@ -429,17 +440,51 @@ TEST(QuietGain, ThroughAReleaseTail)
     for (const int blockSize : {1, 7, 64, 256, 1000})
     {
         SCOPED_TRACE(blockSize);
-        BLSimpleComp comp;
-        dynref::Compressor model;
-        configure(comp, model, {-30.0, 0.25, 1.0, 1.0, 48000.0});
         std::vector<double> keys;
         for (int i = 0; i < 2000; i++)
             keys.push_back(0.5 * std::sin(0.05 * i) + 0.6);
         keys.resize(keys.size() + 20000, 0.0);
         for (int i = 0; i < 2000; i++)
             keys.push_back(0.9);
-        const int quietBlocks = runAgainstModel(comp, model, keys, {blockSize}, Driving::Honest);
-        EXPECT_GT(quietBlocks, 0);
+        for (const Driving driving : {Driving::Honest, Driving::Resting})
+        {
+            SCOPED_TRACE(static_cast<int>(driving));
+            BLSimpleComp comp;
+            dynref::Compressor model;
+            configure(comp, model, {-30.0, 0.25, 1.0, 1.0, 48000.0});
+            const int quietBlocks = runAgainstModel(comp, model, keys, {blockSize}, driving);
+            EXPECT_GT(quietBlocks, 0);
+        }
+    }
+}
+
+// A bass that crosses zero under the threshold a few frames at a time, in almost every block, and
+// its release tail: blocks with a few quiet levels take the loud pass, all-quiet blocks of the
+// moving release the rest pass, and every factor is the model's.
+TEST(BlockGains, BassCrossingZeroAndItsTail)
+{
+    std::vector<double> keys;
+    for (int i = 0; i < 24000; i++)
+        keys.push_back(0.3 * std::sin(2.0 * 3.14159265358979 * 110.0 * i / 48000.0));
+    keys.resize(keys.size() + 48000, 0.0);
+    BLSimpleComp probe;
+    probe.setThreshold(-30.0);
+    int fewQuiet = 0;
+    for (std::size_t at = 0; at + 256 <= 24000; at += 256)
+    {
+        int quiet = 0;
+        for (std::size_t i = at; i < at + 256; i++)
+            quiet += levelOf(keys[i]) < probe.quietLevelLimit() ? 1 : 0;
+        fewQuiet += (quiet > 0 && quiet <= 64) ? 1 : 0;
+    }
+    EXPECT_GT(fewQuiet, 80) << "the bass leaves most blocks with a few quiet levels";
+    for (const int blockSize : {256, 100, 512})
+    {
+        SCOPED_TRACE(blockSize);
+        BLSimpleComp comp;
+        dynref::Compressor model;
+        configure(comp, model, {-30.0, 0.25, 10.0, 100.0, 48000.0});
+        runAgainstModel(comp, model, keys, {blockSize}, Driving::Resting);
     }
 }
 

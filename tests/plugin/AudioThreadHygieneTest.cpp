@@ -6,6 +6,7 @@
 // it would to the system's. Waits are the thread's voluntary context switches (getrusage).
 // Linux only, and not under a sanitizer, which replaces the allocator itself.
 #include "AEffectX.h"
+#include "ParameterFacts.h"
 #include "TestSeed.h"
 #include "VstHost.h"
 
@@ -465,7 +466,7 @@ TEST(AudioThreadHygiene, ProcessReplacingNeitherAllocatesNorLocksNorWaits)
         const int changes = static_cast<int>(rng() % 4);
         for (int i = 0; i < changes; i++)
         {
-            const int index = static_cast<int>(rng() % 6);
+            const int index = static_cast<int>(rng() % kref::kParameterCount);
             const float value = rng() % 5 == 0 ? values[rng() % 9] : std::uniform_real_distribution<float>(0, 1)(rng);
             effect->setParameter(effect, index, value);
         }

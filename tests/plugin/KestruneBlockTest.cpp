@@ -196,7 +196,7 @@ Signal makeSignal(std::mt19937& random, std::size_t frames, float thresholdDB)
 // Attack and release short enough that a release tail runs through all its phases in the signal.
 KestruneSettings settings(float thresholdDB, float ratio, float makeupDB, bool sidechain)
 {
-    return {0.5f, 3.0f, ratio, sidechain, thresholdDB, makeupDB};
+    return VAZiro::settingsOf(0.5f, 3.0f, ratio, sidechain, thresholdDB, makeupDB);
 }
 
 const std::vector<std::vector<int>> kSizeSets = {
@@ -277,6 +277,26 @@ TEST(KestruneBlock, LeavingRestAtEveryPosition)
         signal.channel[1][position + 1] = -0.5f;
         ASSERT_EQ(firstDifference(s, signal, {512}), signal.frames()) << "loud sample at " << position;
         ASSERT_EQ(firstDifference(s, signal, {333}), signal.frames()) << "loud sample at " << position;
+    }
+}
+
+// Music whose bass crosses zero: a few keys below the threshold in almost every chunk, then the
+// release tail while the gain still moves (whole chunks of quiet keys), self- and sidechain-keyed.
+TEST(KestruneBlock, BassCrossingZeroAndItsReleaseTail)
+{
+    for (const bool sidechain : {false, true})
+    {
+        const KestruneSettings s = VAZiro::settingsOf(10.0f, 100.0f, 4.0f, sidechain, -30.0f, 3.0f);
+        Signal signal;
+        for (int c = 0; c < 4; c++)
+        {
+            signal.channel[c].assign(60000, 0.0f);
+            for (int i = 0; i < 24000; i++)
+                signal.channel[c][i] = static_cast<float>((c % 2 == 0 ? 0.3 : 0.25) * std::sin(0.0144 * i + 0.1 * c));
+        }
+        for (const std::vector<int>& sizes : {std::vector<int>{512}, std::vector<int>{256}, std::vector<int>{300, 77}})
+            EXPECT_EQ(firstDifference(s, signal, sizes), signal.frames())
+                << (sidechain ? "sidechain-keyed" : "self-keyed") << ", blocks of " << sizes[0];
     }
 }
 

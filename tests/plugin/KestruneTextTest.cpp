@@ -2,6 +2,7 @@
 // a null buffer is never written and the operations that answer report false.
 
 #include "Kestrune.h"
+#include "ParameterFacts.h"
 #include "SentinelBuffer.h"
 
 #include <gtest/gtest.h>
@@ -14,7 +15,7 @@ using VAZiro::Kestrune;
 TEST(KestruneText, NullBuffersAreRefusedWithoutWriting)
 {
     Kestrune effect(nullptr);
-    for (VstInt32 index = -1; index <= 6; ++index)
+    for (VstInt32 index = -1; index <= kref::kParameterCount; ++index)
     {
         effect.getParameterName(index, nullptr);
         effect.getParameterLabel(index, nullptr);

@@ -4,6 +4,7 @@
 // name, calls to the host). The opcodes whose effect is only audible are checked by processing.
 
 #include "AEffectX.h"
+#include "ParameterFacts.h"
 #include "SentinelBuffer.h"
 #include "VstHost.h"
 
@@ -24,7 +25,7 @@ namespace
 using khost::PluginInstance;
 using khost::PluginModule;
 
-constexpr VstInt32 kNumParams = 6;
+constexpr VstInt32 kNumParams = kref::kParameterCount;
 
 class OpcodeSweep : public ::testing::Test
 {
@@ -178,7 +179,7 @@ TEST_F(OpcodeSweep, NullTextPointersOfTheTextOpcodesAnswerZero)
                                                effGetEffectName,         effGetVendorString, effGetProductString};
     for (VstInt32 opcode : textOpcodes)
     {
-        for (VstInt32 index : {0, 1, 5})
+        for (VstInt32 index : {0, 1, kNumParams - 1})
             EXPECT_EQ(instance->dispatch(opcode, index, 0, nullptr, 0.0f), 0) << "opcode " << opcode;
     }
     EXPECT_EQ(snapshotOf(*instance), expected);
@@ -253,7 +254,7 @@ TEST_F(OpcodeSweep, SetProgramKeepsTheProgramForEveryValue)
 TEST_F(OpcodeSweep, CanBeAutomatedForEveryIndex)
 {
     auto instance = fresh();
-    for (VstInt32 index : {0, 5, 6, -1, std::numeric_limits<VstInt32>::min()})
+    for (VstInt32 index : {0, kNumParams - 1, kNumParams, -1, std::numeric_limits<VstInt32>::min()})
         EXPECT_EQ(instance->dispatch(effCanBeAutomated, index), 1) << "index " << index;
 }
 

@@ -206,7 +206,7 @@ TEST_F(KestruneModule, RecordAfterCreation)
     ASSERT_NE(effect, nullptr);
     EXPECT_EQ(effect->magic, fourCharId('V', 's', 't', 'P'));
     EXPECT_EQ(effect->numPrograms, 1);
-    EXPECT_EQ(effect->numParams, 6);
+    EXPECT_EQ(effect->numParams, kref::kParameterCount);
     EXPECT_EQ(effect->numInputs, 4);
     EXPECT_EQ(effect->numOutputs, 2);
     EXPECT_EQ(effect->flags, 16);  // replacing processing only: no editor, no doubles, no chunks
@@ -356,7 +356,9 @@ TEST_F(KestruneModule, IndicesOutsideTheSixReadZeroAndChangeNothing)
     applySettings(*untouched, settings);
 
     AEffect* effect = probed->effect();
-    for (VstInt32 index : {6, -1, 7, 1000, std::numeric_limits<VstInt32>::max(), std::numeric_limits<VstInt32>::min()})
+    const VstInt32 outside[] = {kref::kParameterCount, -1, kref::kParameterCount + 1, 1000,
+                                std::numeric_limits<VstInt32>::max(), std::numeric_limits<VstInt32>::min()};
+    for (VstInt32 index : outside)
     {
         for (float value : {0.0f, 0.3f, 1.0f})
         {

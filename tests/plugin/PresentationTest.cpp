@@ -65,7 +65,7 @@ std::shared_ptr<PluginModule> Presentation::s_module;
 
 TEST_F(Presentation, ParameterNamesFillTheirEightCharacterField)
 {
-    for (VstInt32 index = 0; index < 6; ++index)
+    for (VstInt32 index = 0; index < kref::kParameterCount; ++index)
     {
         EXPECT_TRUE(query(effGetParamName, index).holds(kNames[index], 8)) << "index " << index;
         EXPECT_EQ(lastAnswer, 0);
@@ -75,7 +75,7 @@ TEST_F(Presentation, ParameterNamesFillTheirEightCharacterField)
 TEST_F(Presentation, LabelsOfRatioAndSwitchLeaveTheBufferAlone)
 {
     const char* const* labels = kLabels;
-    for (VstInt32 index = 0; index < 6; ++index)
+    for (VstInt32 index = 0; index < kref::kParameterCount; ++index)
     {
         const SentinelBuffer label = query(effGetParamLabel, index);
         if (labels[index] != nullptr)
@@ -89,7 +89,7 @@ TEST_F(Presentation, LabelsOfRatioAndSwitchLeaveTheBufferAlone)
 TEST_F(Presentation, FreshDisplaysShowTheDefaults)
 {
     const char* const texts[] = {"10.00000", "100.0000", "1.000000", "false", "0.000000", "0.000000"};
-    for (VstInt32 index = 0; index < 6; ++index)
+    for (VstInt32 index = 0; index < kref::kParameterCount; ++index)
     {
         EXPECT_TRUE(query(effGetParamDisplay, index).holds(texts[index], 8)) << "index " << index;
         EXPECT_EQ(lastAnswer, 0);
@@ -112,7 +112,9 @@ TEST_F(Presentation, IndicesOutsideTheSixLeaveTheBufferAlone)
 {
     for (VstInt32 opcode : {VstInt32{effGetParamName}, VstInt32{effGetParamLabel}, VstInt32{effGetParamDisplay}})
     {
-        for (VstInt32 index : {6, 7, -1, 1000, std::numeric_limits<VstInt32>::max(), std::numeric_limits<VstInt32>::min()})
+        const VstInt32 outside[] = {kref::kParameterCount, kref::kParameterCount + 1, -1, 1000,
+                                    std::numeric_limits<VstInt32>::max(), std::numeric_limits<VstInt32>::min()};
+        for (VstInt32 index : outside)
         {
             EXPECT_TRUE(query(opcode, index).untouched()) << "opcode " << opcode << ", index " << index;
             EXPECT_EQ(lastAnswer, 0);
@@ -177,7 +179,7 @@ TEST_F(Presentation, RenamingBackToInitBringsTheNumberBack)
 TEST_F(Presentation, LongNamesAreCutAt23AndLeaveTheParametersAlone)
 {
     const float values[] = {0.125f, 0.75f, 0.5f, 1.0f, 0.25f, 0.875f};
-    for (VstInt32 index = 0; index < 6; ++index)
+    for (VstInt32 index = 0; index < kref::kParameterCount; ++index)
         instance->setParameter(index, values[index]);
 
     for (const std::string& name : {std::string("a thirty character long name!!"), std::string("twenty-four characters!!"),
@@ -187,7 +189,7 @@ TEST_F(Presentation, LongNamesAreCutAt23AndLeaveTheParametersAlone)
         rename(name);
         EXPECT_TRUE(query(effGetProgramName).holdsTerminated(name.substr(0, 23)));
         EXPECT_TRUE(query(effGetProgramNameIndexed).holdsTerminated(name.substr(0, 23)));
-        for (VstInt32 index = 0; index < 6; ++index)
+        for (VstInt32 index = 0; index < kref::kParameterCount; ++index)
             EXPECT_EQ(instance->getParameter(index), values[index]) << "parameter " << index;
     }
 }
@@ -220,7 +222,7 @@ TEST_F(Presentation, IdentityDoesNotDependOnTheState)
 {
     instance->start(96000.0f, 32);
     rename("Something else");
-    for (VstInt32 index = 0; index < 6; ++index)
+    for (VstInt32 index = 0; index < kref::kParameterCount; ++index)
         instance->setParameter(index, 0.3f);
     EXPECT_TRUE(query(effGetEffectName, 5, 9).holds("Kestrune", 32));
     EXPECT_TRUE(query(effGetVendorString, 5, 9).holds("Brisk Lantern", 64));

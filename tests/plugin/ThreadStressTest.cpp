@@ -6,6 +6,7 @@
 // finite and never louder than the largest makeup ever set allows.
 // KESTRUNE_STRESS_SECONDS sets how long the threads run.
 #include "AEffectX.h"
+#include "ParameterFacts.h"
 #include "TestSeed.h"
 #include "VstHost.h"
 
@@ -37,8 +38,8 @@ namespace
 
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr float kInf = std::numeric_limits<float>::infinity();
-constexpr int kMakeupIndex = 5;
-constexpr int kParameters = 6;
+constexpr int kMakeupIndex = kref::kMakeup;
+constexpr int kParameters = kref::kParameterCount;
 
 // The automation keeps makeup at or below this normalised value (+3.6 dB), so a block that ran
 // with a value meant for another parameter, or half of one, would stand out above the bound.
