@@ -138,19 +138,12 @@ private:
         return settingsFrom([](int index) { return defaultValue(index); });
     }
 
+    // settingsOf fails to build until a parameter added to the table is read here.
     template <class Value>
     static KestruneSettings settingsFrom(Value value)
     {
-        return settingsOf(value(kAttack), value(kRelease), value(kRatio), !(value(kUseSidechain) < 0.5f),
+        return VAZiro::settingsOf(value(kAttack), value(kRelease), value(kRatio), !(value(kUseSidechain) < 0.5f),
                           value(kThreshold), value(kMakeup));
-    }
-
-    // A parameter added to the table fails to build here until it is read above.
-    template <class... Fields>
-    static KestruneSettings settingsOf(Fields... fields)
-    {
-        static_assert(sizeof...(Fields) == kNumParameters, "a value for every parameter, in the table's order");
-        return {fields...};
     }
 
     // Each control once per block: NaN keeps the last good value, anything else is clamped to the
