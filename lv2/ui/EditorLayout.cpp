@@ -47,14 +47,14 @@ EditorLayout layoutEditor(double width, double height, double scale)
     const double cellWidth = (width - 2.0 * margin) / kNumParameters;
     const double rowTop = picturesBottom + 2.0 * s;
     const double rowHeight = height - margin - rowTop;
-    const double radius = std::max(std::min(cellWidth * 0.28, (rowHeight - 40.0 * s) / 2.0), 6.0 * s);
+    const double radius = std::max(std::min(cellWidth * 0.28, (rowHeight - 44.0 * s) / 2.0), 6.0 * s);
     for (int index = 0; index < kNumParameters; index++)
     {
         KnobLayout& knob = layout.knobs[index];
         knob.cell = {margin + index * cellWidth, rowTop, cellWidth, rowHeight};
         knob.centreX = knob.cell.x + cellWidth / 2.0;
         knob.nameY = rowTop + 11.0 * s;
-        knob.centreY = knob.nameY + 10.0 * s + radius;
+        knob.centreY = knob.nameY + 14.0 * s + radius;  // the ring clears the name's descenders
         knob.radius = radius;
         knob.valueY = knob.centreY + radius + 13.0 * s;
     }
