@@ -35,7 +35,7 @@ run_suite() {
 
 stage "set-up (packages)" "$root/scripts/setup-debian.sh"
 stage "optimised build and suite" run_suite default
-cat "$root"/build/tests/hosts/ardour-session-*/luasession-retries.txt >&2 2>/dev/null || true
+cat "$root"/build/tests/hosts/ardour-session-*/luasession-retries.txt "$root"/build/tests/hosts/ardour-inline/gui-retries.txt >&2 2>/dev/null || true
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
