@@ -50,7 +50,7 @@ public:
         m_compressor.setSampleRate(sampleRate);
         m_compressor.setAttackTime(settings.attack);
         m_compressor.setReleaseTime(settings.release);
-        m_compressor.setRatio(1.0 / static_cast<double>(settings.ratio));
+        m_compressor.setRatio(1.0 / static_cast<double>(settings.ratio));  // takes the slope 1/R, not R
         m_compressor.setThreshold(settings.threshold);
         m_quietKeyLimit = quietKeyLimitFor(m_compressor.quietLevelLimit());
     }
@@ -69,7 +69,7 @@ public:
         if (settings.release != m_applied.release)
             m_compressor.setReleaseTime(settings.release);
         if (settings.ratio != m_applied.ratio)
-            m_compressor.setRatio(1.0 / static_cast<double>(settings.ratio));
+            m_compressor.setRatio(1.0 / static_cast<double>(settings.ratio));  // the slope 1/R
         if (settings.threshold != m_applied.threshold)
         {
             m_compressor.setThreshold(settings.threshold);
