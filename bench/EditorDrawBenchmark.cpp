@@ -70,12 +70,7 @@ void LiveFrame(benchmark::State& run)
     for (auto _ : run)
     {
         cairo_t* cr = cairo_create(window);
-        cairo_push_group(cr);
-        cairo_set_source_surface(cr, still, 0.0, 0.0);
-        cairo_paint(cr);
-        drawEditorLive(cr, state, layout);
-        cairo_pop_group_to_source(cr);
-        cairo_paint(cr);
+        drawEditorFrame(cr, still, state, layout);
         cairo_destroy(cr);
         cairo_surface_flush(window);
     }

@@ -507,4 +507,14 @@ void drawEditor(cairo_t* cr, const EditorState& state, const EditorLayout& layou
     drawEditorLive(cr, state, layout);
 }
 
+void drawEditorFrame(cairo_t* cr, cairo_surface_t* still, const EditorState& state, const EditorLayout& layout)
+{
+    cairo_push_group(cr);
+    cairo_set_source_surface(cr, still, 0.0, 0.0);
+    cairo_paint(cr);
+    drawEditorLive(cr, state, layout);
+    cairo_pop_group_to_source(cr);
+    cairo_paint(cr);
+}
+
 }  // namespace VAZiro

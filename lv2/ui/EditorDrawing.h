@@ -69,4 +69,8 @@ void drawEditorStill(cairo_t* cr, const EditorState& state, const EditorLayout& 
                      std::vector<DrawnText>* texts = nullptr);
 void drawEditorLive(cairo_t* cr, const EditorState& state, const EditorLayout& layout);
 
+// One frame on cr: the still layer with the live one over it, composed aside first so that a
+// window never shows half a picture.
+void drawEditorFrame(cairo_t* cr, cairo_surface_t* still, const EditorState& state, const EditorLayout& layout);
+
 }  // namespace VAZiro

@@ -245,13 +245,7 @@ private:
             cairo_clip(cr);
         }
         m_wholeWindow = false;
-        // Drawn aside first, so the window never shows half a picture.
-        cairo_push_group(cr);
-        cairo_set_source_surface(cr, m_still, 0.0, 0.0);
-        cairo_paint(cr);
-        drawEditorLive(cr, m_state, m_layout);
-        cairo_pop_group_to_source(cr);
-        cairo_paint(cr);
+        drawEditorFrame(cr, m_still, m_state, m_layout);
         cairo_destroy(cr);
         cairo_surface_flush(m_surface);
         XFlush(m_display);
