@@ -43,15 +43,13 @@ packages=(
   # real hosts that the tests load the module into: Ardour (VST scanner, headless luasession) and
   # Qtractor's scanner, driven by Python scripts
   ardour qtractor python3
-  # Ardour's GUI showing the LV2 edition's mixer-strip picture: a virtual display, a JACK dummy
-  # server, a window resize and screenshots
-  xvfb jackd2 xdotool imagemagick
+  # real hosts with a screen: Ardour's GUI showing the LV2 edition's mixer-strip picture, and the
+  # editor in jalv, on a virtual display and a JACK dummy server, driven by xdotool and photographed
+  # by ImageMagick's import
+  xvfb jackd2 xdotool imagemagick jalv
   # the LV2 edition's tests: a liblilv host, lv2apply, and lv2_validate (which runs sord_validate);
   # clang for the libFuzzer targets
   liblilv-dev sordi clang
-  # the editor in a real host: jalv on a JACK dummy server under Xvfb, driven by xdotool and
-  # photographed by ImageMagick's import
-  xvfb xdotool jalv jackd2 imagemagick
   # the Debian package: cpack's DEB generator needs dpkg-shlibdeps and file; its test loads the
   # completion as bash-completion does, man shows the manual page and lintian checks the package
   dpkg-dev file bash-completion man-db lintian
