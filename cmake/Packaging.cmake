@@ -74,6 +74,10 @@ add_custom_command(OUTPUT "${PROJECT_BINARY_DIR}/changelog.gz"
   COMMENT "Compressing the changelog"
   VERBATIM)
 add_custom_target(kestrune_changelog ALL DEPENDS "${PROJECT_BINARY_DIR}/changelog.gz")
+# The tool's component installs it, so whatever builds the tool alone (the demo, the archives) makes it too.
+if(TARGET kestrune)
+  add_dependencies(kestrune kestrune_changelog)
+endif()
 install(FILES "${PROJECT_BINARY_DIR}/changelog.gz" DESTINATION share/doc/kestrune COMPONENT tools)
 
 include(CPack)

@@ -33,11 +33,10 @@ for platform in "${platforms[@]}"; do
     configure_platform "$platform" -DKESTRUNE_BUILD_TESTS=OFF "${tool_options[@]}" >/dev/null
   fi
   case "$platform" in
-    linux-x86_64) targets=(Kestrune kestrune_lv2 kestrune_lv2_ui) ;;  # the editor: native builds only
     linux-*) targets=(Kestrune kestrune_lv2) ;;
     *) targets=(Kestrune) ;;
   esac
-  $with_tool && targets+=(kestrune kestrune_share kestrune_changelog)
+  $with_tool && targets+=(kestrune kestrune_share)
   cmake --build "$build" -j "$jobs" --target "${targets[@]}"
 
   version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
