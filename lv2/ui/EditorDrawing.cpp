@@ -48,25 +48,18 @@ public:
         cairo_fill(m_cr);
     }
 
-    // A horizontal or vertical hairline on whole pixels, so it stays one pixel wide and sharp.
+    // A horizontal or vertical hairline through the middle of whole pixels, so it stays one pixel
+    // wide and sharp.
     void hline(double x0, double x1, double y, const Colour& c)
     {
-        colour(c);
-        cairo_set_line_width(m_cr, 1.0);
         const double py = std::floor(y) + 0.5;
-        cairo_move_to(m_cr, x0, py);
-        cairo_line_to(m_cr, x1, py);
-        cairo_stroke(m_cr);
+        hairline(x0, py, x1, py, c);
     }
 
     void vline(double x, double y0, double y1, const Colour& c)
     {
-        colour(c);
-        cairo_set_line_width(m_cr, 1.0);
         const double px = std::floor(x) + 0.5;
-        cairo_move_to(m_cr, px, y0);
-        cairo_line_to(m_cr, px, y1);
-        cairo_stroke(m_cr);
+        hairline(px, y0, px, y1, c);
     }
 
     void text(const std::string& words, double x, double y, Align align, double size, const Colour& c,
@@ -90,6 +83,15 @@ public:
     }
 
 private:
+    void hairline(double x0, double y0, double x1, double y1, const Colour& c)
+    {
+        colour(c);
+        cairo_set_line_width(m_cr, 1.0);
+        cairo_move_to(m_cr, x0, y0);
+        cairo_line_to(m_cr, x1, y1);
+        cairo_stroke(m_cr);
+    }
+
     cairo_t* m_cr;
     double m_scale;
     std::vector<DrawnText>* m_texts;
