@@ -143,7 +143,7 @@ private:
     static KestruneSettings settingsFrom(Value value)
     {
         return VAZiro::settingsOf(value(kAttack), value(kRelease), value(kRatio), !(value(kUseSidechain) < 0.5f),
-                          value(kThreshold), value(kMakeup));
+                                  value(kThreshold), value(kMakeup));
     }
 
     // Each control once per block: NaN keeps the last good value, anything else is clamped to the

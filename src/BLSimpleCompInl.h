@@ -134,8 +134,8 @@ namespace detail
 // (checked pass, whose factors skip the power where they are 1.0). The three passes differ only
 // in what they skip: the loud pass the check for inputs that are not finite, the rest pass the
 // logarithms, whose inputs it knows are DC_OFFSET, and the choice of the follower: the envelope
-// never falls below DC_OFFSET, so the rest input never lies above it and the release moves it. Inputs are >= DC_OFFSET or NaN after the
-// clamp, so "finite" is "at most the largest double".
+// never falls below DC_OFFSET, so the rest input never lies above it and the release moves it.
+// Inputs are >= DC_OFFSET or NaN after the clamp, so "finite" is "at most the largest double".
 template <BLSimpleComp::Pass kPass>
 inline void BLSimpleComp::envelopePass(double* values, int n) noexcept
 {

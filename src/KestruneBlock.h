@@ -170,33 +170,16 @@ inline void scaleChannel(const float* in, double gain, double makeup, float* out
             out[i] = static_cast<float>(static_cast<double>(in[i]) * gain * makeup);
 }
 
-template <class Count>
-inline void scaleChannel(const float* in, const double* gains, double makeup, float* out, Count frames) noexcept
-{
-    const int n = frames;
-    // Eight frames per iteration: the vectorised converts and products of four pairs share one
-    // count and one branch.
-    if (makeup == 1.0)
-    {
-#pragma GCC unroll 8
-        for (int i = 0; i < n; i++)
-            out[i] = static_cast<float>(static_cast<double>(in[i]) * gains[i]);
-    }
-    else
-    {
-#pragma GCC unroll 8
-        for (int i = 0; i < n; i++)
-            out[i] = static_cast<float>(static_cast<double>(in[i]) * gains[i] * makeup);
-    }
-}
-
-// scaleChannel that also takes the largest magnitude it writes into peakBits (as magnitudeBits).
-template <class Count>
-inline void scaleChannelMetered(const float* in, const double* gains, double makeup, float* out, Count frames,
-                                std::int32_t& peakBits) noexcept
+// With kMetered it also takes the largest magnitude it writes into peakBits (as magnitudeBits);
+// without, peakBits is left alone.
+template <bool kMetered, class Count>
+inline void scaleChannel(const float* in, const double* gains, double makeup, float* out, Count frames,
+                         std::int32_t& peakBits) noexcept
 {
     const int n = frames;
     std::int32_t peak = peakBits;
+    // Eight frames per iteration: the vectorised converts and products of four pairs share one
+    // count and one branch.
     if (makeup == 1.0)
     {
 #pragma GCC unroll 8
@@ -204,7 +187,8 @@ inline void scaleChannelMetered(const float* in, const double* gains, double mak
         {
             const float value = static_cast<float>(static_cast<double>(in[i]) * gains[i]);
             out[i] = value;
-            peak = largerBits(peak, magnitudeBits(value));
+            if constexpr (kMetered)
+                peak = largerBits(peak, magnitudeBits(value));
         }
     }
     else
@@ -214,10 +198,12 @@ inline void scaleChannelMetered(const float* in, const double* gains, double mak
         {
             const float value = static_cast<float>(static_cast<double>(in[i]) * gains[i] * makeup);
             out[i] = value;
-            peak = largerBits(peak, magnitudeBits(value));
+            if constexpr (kMetered)
+                peak = largerBits(peak, magnitudeBits(value));
         }
     }
-    peakBits = peak;
+    if constexpr (kMetered)
+        peakBits = peak;
 }
 
 // One chunk of at most kChunkFrames frames. Everything the chunk reads is copied first, so an
@@ -290,19 +276,14 @@ inline double processChunk(BLSimpleComp& compressor, double makeup, float quietK
         compressor.restGains(gains, frames);
     else
         compressor.gains(levels, gains, frames, quiet <= n / kLoudPassQuietShare);
+    std::int32_t outPeak = 0;
+    scaleChannel<kMetered>(left, gains, makeup, out1, frames, outPeak);
+    scaleChannel<kMetered>(right, gains, makeup, out2, frames, outPeak);
     if constexpr (kMetered)
     {
-        std::int32_t outPeak = 0;
-        scaleChannelMetered(left, gains, makeup, out1, frames, outPeak);
-        scaleChannelMetered(right, gains, makeup, out2, frames, outPeak);
         peaks->outPeak = fromMagnitudeBits(largerBits(magnitudeBits(peaks->outPeak), outPeak));
         for (int i = 0; i < n; i++)
             lowest = (gains[i] < lowest) ? gains[i] : lowest;
-    }
-    else
-    {
-        scaleChannel(left, gains, makeup, out1, frames);
-        scaleChannel(right, gains, makeup, out2, frames);
     }
     return lowest;
 }
