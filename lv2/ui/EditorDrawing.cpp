@@ -78,6 +78,9 @@ public:
         colour(c);
         cairo_move_to(m_cr, std::round(left), std::round(y));
         cairo_show_text(m_cr, words.c_str());
+        // show_text leaves the current point after the text; an arc drawn next would join it with
+        // a line.
+        cairo_new_path(m_cr);
         if (m_texts != nullptr)
             m_texts->push_back({words, left + extents.x_bearing + extents.width / 2.0, y});
     }
