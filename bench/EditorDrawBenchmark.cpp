@@ -38,7 +38,8 @@ EditorState busyState()
 
 void setRate(benchmark::State& run)
 {
-    run.counters["frames_per_s"] = benchmark::Counter(static_cast<double>(run.iterations()), benchmark::Counter::kIsRate);
+    run.counters["frames_per_s"] =
+        benchmark::Counter(static_cast<double>(run.iterations()), benchmark::Counter::kIsRate);
 }
 
 void StillLayer(benchmark::State& run)

@@ -472,9 +472,10 @@ void drawKnob(Painter& p, const KnobLayout& knob, int index, float value)
         cairo_fill(cr);
         p.colour(palette::kText);
         cairo_set_line_width(cr, 2.0 * s);
-        cairo_move_to(cr, knob.centreX + (r - 15.0 * s > 0 ? (r - 15.0 * s) * std::cos(angle) : 0.0),
-                      knob.centreY + (r - 15.0 * s > 0 ? (r - 15.0 * s) * std::sin(angle) : 0.0));
-        cairo_line_to(cr, knob.centreX + (r - 8.0 * s) * std::cos(angle), knob.centreY + (r - 8.0 * s) * std::sin(angle));
+        const double inner = std::max(r - 15.0 * s, 0.0);
+        const double outer = r - 8.0 * s;
+        cairo_move_to(cr, knob.centreX + inner * std::cos(angle), knob.centreY + inner * std::sin(angle));
+        cairo_line_to(cr, knob.centreX + outer * std::cos(angle), knob.centreY + outer * std::sin(angle));
         cairo_stroke(cr);
         cairo_set_line_cap(cr, CAIRO_LINE_CAP_BUTT);
     }
